@@ -1,0 +1,23 @@
+# Third-party libraries, all from the distribution (scripts/bootstrap.sh
+# installs them).
+
+find_package(PkgConfig REQUIRED)
+find_package(Threads REQUIRED)
+pkg_check_modules(ICU REQUIRED IMPORTED_TARGET icu-uc icu-i18n)
+pkg_check_modules(LZMA REQUIRED IMPORTED_TARGET liblzma>=5.4)
+pkg_check_modules(LIBZIP REQUIRED IMPORTED_TARGET libzip)
+pkg_check_modules(ZLIB REQUIRED IMPORTED_TARGET zlib)
+pkg_check_modules(PCRE2 REQUIRED IMPORTED_TARGET libpcre2-16)
+pkg_check_modules(SQLITE REQUIRED IMPORTED_TARGET sqlite3)
+pkg_check_modules(XCB REQUIRED IMPORTED_TARGET xcb)
+find_package(OpenSSL REQUIRED COMPONENTS Crypto)
+
+if(ORVI_BUILD_TESTS)
+  find_package(GTest REQUIRED)
+  include(GoogleTest)
+endif()
+if(ORVI_BUILD_BENCHMARKS)
+  find_package(benchmark REQUIRED)
+  pkg_check_modules(LIBXML2 IMPORTED_TARGET libxml-2.0)
+  pkg_check_modules(INIH IMPORTED_TARGET inih)
+endif()

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Sets up the machine, builds everything and runs every test:
+#   1. the normal build (build/), all tests;
+#   2. the AddressSanitizer + UndefinedBehaviorSanitizer build (build-asan/),
+#      all tests again.
+# Options: --quick runs only step 1.
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+
+quick=0
+[[ ${1:-} == --quick ]] && quick=1
+
+scripts/bootstrap.sh
+jobs=$(nproc)
+
+build() {
+  local dir=$1
+  shift
+  cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
+  cmake --build "$dir" -j "$jobs"
+}
+
+run_tests() {
+  ctest --test-dir "$1" --output-on-failure -j "$jobs" --timeout 600
+}
+
+start=$SECONDS
+build build
+run_tests build
+echo "test: normal build passed ($((SECONDS - start)) s)"
+
+if ((quick == 0)); then
+  build build-asan -DORVI_SANITIZE=address,undefined -DORVI_BUILD_BENCHMARKS=OFF
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 run_tests build-asan
+  echo "test: sanitizer build passed ($((SECONDS - start)) s)"
+fi

@@ -1,0 +1,13 @@
+// POSIX backend: the one place where errno becomes the caller's error text.
+#pragma once
+
+#include <string>
+
+namespace kel::platform::posix {
+
+// The system's text for an errno value.
+std::string ErrorText(int error);
+// Stores ErrorText(errno) in *error when error is not null.
+void ReportErrno(std::string* error);
+
+}  // namespace kel::platform::posix
