@@ -85,8 +85,9 @@ void TKELCommandLineParser::Handle(const TKELParserToken& token) {
       return;
 
     case TState::NameRead:
-      // Only a real "=" starts the value list; a quoted "=" is a value.
-      if (token.Kind == tkDelimiter && text == "=") {
+      // A name runs up to the next delimiter, so this token is a delimiter
+      // or a space.
+      if (text == "=") {
         state_ = TState::ValueList;
         return;
       }
