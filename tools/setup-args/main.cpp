@@ -3,8 +3,9 @@
 //   setup-args [ARGUMENT...]
 //
 // Prints the parameter text that Setup rebuilds from these arguments, then
-// every command read from it: the switch name (or "(free)" for parameters
-// before any switch) followed by its parameters, each in double quotes.
+// every command read from it, one per line: the switch name after a "/"
+// (whichever prefix it was given with), or "(free)" for parameters before
+// any switch, followed by its parameters, each in double quotes.
 // Every argument is data; the tool has no options of its own.
 #include <cstdio>
 #include <string>
