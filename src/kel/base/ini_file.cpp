@@ -61,7 +61,7 @@ bool HasLineEnd(std::string_view text) { return FindLineEnd(text.data(), 0, text
 // character, whatever that is ("[" alone gives "").
 std::string_view HeaderName(std::string_view line) {
   const size_t n = line.size();
-  if (n < 2) return {};
+  if (n < 2) return line.substr(1, 0);
   size_t start = n - 1;
   while (start > 1 && n - start < 4 && (static_cast<unsigned char>(line[start]) & 0xC0) == 0x80) --start;
   size_t next = start;
@@ -166,7 +166,7 @@ uint32_t TKELIniFileSection::NameHash() const {
 
 std::string_view TKELIniFileSection::LineName(std::string_view line) {
   const size_t eq = line.find('=');
-  return eq == std::string_view::npos ? std::string_view() : line.substr(0, eq);
+  return line.substr(0, eq == std::string_view::npos ? 0 : eq);
 }
 
 std::string_view TKELIniFileSection::LineValue(std::string_view line) {
@@ -179,9 +179,8 @@ bool TKELIniFileSection::FindKeyHashed(std::string_view key, uint32_t keyHash, i
   auto& items = const_cast<std::vector<TItem>&>(items_);
   for (size_t i = 0; i < items.size(); ++i) {
     TItem& item = items[i];
-    const std::string_view name = LineName(item.text);
-    if (item.tag == 0) item.tag = NameHashOf(name);
-    if (item.tag == keyHash && kelSameText(name, key)) {
+    if (item.tag == 0) item.tag = NameHashOf(LineName(item.text));
+    if (item.tag == keyHash && kelSameText(LineName(item.text), key)) {
       index = static_cast<int>(i);
       return true;
     }

@@ -138,6 +138,9 @@ TEST(IniFile, ParsingNormalisesLineEndsAndHeaders) {
   ini.LoadFromString("[Empty]\n[A]\nk=v");
   EXPECT_TRUE(ini.ExistsSection("EMPTY"));
   EXPECT_EQ(ini.SectionCount(), 2);
+  // A header ending in a stray byte loses that byte only.
+  ini.LoadFromString("[ab\xA9\nk=v");
+  EXPECT_EQ(ini.SectionNames(0), "ab");
 }
 
 TEST(IniFile, FirstDuplicateWinsAndNamesIgnoreCase) {
