@@ -257,7 +257,7 @@ int kelCompareText(std::string_view a, std::string_view b) {
 }
 
 bool kelSameText(std::string_view a, std::string_view b) {
-  if (a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size()) == 0) return true;
+  if (a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size()) == 0)) return true;
   return kelCompareText(a, b) == 0;
 }
 
