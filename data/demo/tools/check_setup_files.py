@@ -29,7 +29,8 @@ import sys
 import xml.etree.ElementTree as ElementTree
 import zlib
 
-import check_languages
+sys.dont_write_bytecode = True  # run from the source tree: leave no cache folder there
+import check_languages  # noqa: E402
 
 problems = []
 
