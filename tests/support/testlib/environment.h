@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "support/temp_dir.h"
 
@@ -50,6 +51,11 @@ class Sandbox {
   const std::string& Root() const { return dir_.Path(); }
   // Root() + path, path being absolute ("/opt/").
   std::string operator/(const std::string& path) const { return dir_.Path() + path; }
+
+  // Writes DIR + path (absolute), making its folders; returns the full path.
+  std::string WriteFile(const std::string& path, std::string_view bytes) const {
+    return dir_.WriteFile(path.substr(1), bytes);
+  }
 
   // Adds a line to DIR/etc/passwd; with `makeHome` the home folder is made.
   void AddAccount(const std::string& name, unsigned uid, const std::string& home, const std::string& shell,
