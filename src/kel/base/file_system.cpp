@@ -582,7 +582,7 @@ void TKELSearch::Start(bool recursive) {
 void TKELSearch::SearchFolder(const std::string& folder, std::vector<platform::FileId>& ancestors) {
   if (!active_ || (OnFilterFolder && !OnFilterFolder(folder))) return;
   struct Subfolder {
-    std::string path;
+    std::string name;
     platform::FileId id;
   };
   std::vector<Subfolder> subfolders;
@@ -591,15 +591,15 @@ void TKELSearch::SearchFolder(const std::string& folder, std::vector<platform::F
     if (info->Kind == 0) {
       if (Receiver) Receiver(info->FullName());
     } else {
-      subfolders.push_back({info->FullName() + kelPathDelim, info->Id});
+      subfolders.push_back({info->Name, info->Id});
     }
   }
   std::sort(subfolders.begin(), subfolders.end(),
-            [](const Subfolder& a, const Subfolder& b) { return kelCompareLogical(a.path, b.path) < 0; });
+            [](const Subfolder& a, const Subfolder& b) { return kelCompareLogical(a.name, b.name) < 0; });
   ancestors.push_back(IdOf(folder));
   for (const Subfolder& subfolder : subfolders) {
     if (!active_) break;
-    if (!Contains(ancestors, subfolder.id)) SearchFolder(subfolder.path, ancestors);
+    if (!Contains(ancestors, subfolder.id)) SearchFolder(folder + subfolder.name + kelPathDelim, ancestors);
   }
   ancestors.pop_back();
 }
