@@ -100,11 +100,13 @@ std::string TemporaryDirectory(std::string* error = nullptr);
 std::string CreateTemporaryFile(const std::string& folder, const std::string& prefix,
                                 std::string* error = nullptr);
 
-// Deletion at the next restart. Linux has no such service, and needs none
-// for files in use (they can be deleted at once). A file inside the system's
-// temporary folder (where the setup moves files it cannot delete, and where
-// it runs its own relocated copy) is left for the system, which empties that
-// folder when it starts; true. Any other file is deleted now.
+// Deletion at the next restart. Linux has no such service and needs none for
+// files in use: they can be deleted at once (whoever has one open keeps its
+// data). A file below the folder in which TemporaryDirectory makes its
+// folders ($TMPDIR or /tmp; DIR/tmp in the sandbox) is left there for the
+// system, which clears /tmp when it starts: the setup moves files it cannot
+// delete there and runs its relocated copy from there, so they must live on
+// until then. True when it exists. Any other file is deleted now.
 bool DeleteAtRestart(const std::string& path, std::string* error = nullptr);
 
 }  // namespace kel::platform
