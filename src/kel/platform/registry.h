@@ -2,9 +2,10 @@
 // file (/var/lib/orvi-setup/registry.db, mapped into the sandbox).
 //
 // Keys are named by their full path from a root, parts separated by '\'
-// ("HKEY_LOCAL_MACHINE\Software\ORVI"; empty parts are ignored), and compared ignoring
-// case. A key holds named, typed values (the value named "" is the key's
-// default value) in the order they were first written, and subkeys.
+// ("HKEY_LOCAL_MACHINE\Software\ORVI"; empty parts are ignored), and compared
+// ignoring case (Unicode case folding). A key holds subkeys and named, typed
+// values (the value named "" is the key's default value), kept in the order
+// they were first written.
 //
 // The 32-bit view of a 64-bit system is a path, as on Windows: under
 // HKEY_LOCAL_MACHINE\Software it is the Wow6432Node subkey

@@ -48,9 +48,9 @@ std::string GetSpecialFolder(SpecialFolder folder);
 
 // The value of `key` (e.g. "XDG_DESKTOP_DIR") in the text of a
 // user-dirs.dirs file, resolved against `home`: "$HOME/x" gives home + "/x"
-// (".." parts cannot leave the home folder),
-// "/x" gives "/x" (a system path). "" when the key is missing or its value is
-// neither form.
+// (".." parts cannot leave the home folder), "/x" gives SystemPath("/x").
+// "" when the key is missing or its value is neither form. Any bytes are
+// accepted.
 std::string ParseUserDirs(std::string_view text, std::string_view key, std::string_view home);
 
 }  // namespace kel::platform

@@ -2,8 +2,6 @@
 // a sandbox machine (ORVI_SETUP_SANDBOX) in a temporary folder.
 #pragma once
 
-#include <sys/stat.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
