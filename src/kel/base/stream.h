@@ -72,7 +72,10 @@ class TKELMemoryStream : public TKELStream {
 
 // Open modes of file streams. The access is one of the fmOpen* values, the
 // sharing one of the fmShare* values, or'ed together; `fmCreate` creates (or
-// truncates) a file for reading and writing that nobody else may open.
+// truncates) a file for reading and writing that nobody else may open. No
+// sharing value (0) shares nothing. On Linux sharing is kept with advisory
+// locks (kel/platform/file.h): a file that another opener denies fails to
+// open with "The file is in use by another process.".
 enum : uint32_t {
   fmOpenRead = 0x0000,
   fmOpenWrite = 0x0001,

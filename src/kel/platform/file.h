@@ -22,6 +22,21 @@ enum class FileDisposition : uint8_t {
 };
 
 // What other openers of the same file may do meanwhile.
+//
+// Linux has no share modes; they become advisory `flock` locks, which every
+// opener in this system honours (other programs may not):
+//   None                          holds an exclusive lock: nobody else opens
+//   Read, opened for reading      holds a shared lock: others may read
+//   Read, opened for writing      holds an exclusive lock (flock cannot let
+//                                 readers in and keep writers out)
+//   Write, ReadWrite              holds no lock, but checks at opening that
+//                                 no holder denies its access (a reader needs
+//                                 a shared lock to be possible, a writer an
+//                                 exclusive one)
+// A conflicting lock makes the open fail at once with "The file is in use by
+// another process."; so do the system's own "in use" answers (ETXTBSY,
+// "Text file busy", for a running program opened for writing). CreateAlways
+// truncates only after the lock is held, so a file in use is never emptied.
 enum class FileShare : uint8_t { None, Read, Write, ReadWrite };
 
 enum class SeekOrigin : uint8_t { Begin, Current, End };

@@ -1,12 +1,33 @@
 // Locale answers of the operating system.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace kel::platform {
 
 // The charset of the user's locale (LC_ALL / LC_CTYPE / LANG) as the C
 // library names it ("UTF-8", "ISO-8859-1", "ANSI_X3.4-1968", ...).
 std::string LocaleCharset();
+
+// The user's interface language as a Windows language id (1033 English
+// (United States), 1031 German, 1049 Russian, ...): the first known language
+// of LANGUAGE's list, else the first of LC_ALL, LC_MESSAGES and LANG that is
+// set. "C", "POSIX" and unknown languages give 1033.
+uint16_t UserUiLanguageId();
+
+// The Windows language id of a locale name such as "de_AT.UTF-8@euro", "pt_BR"
+// or "sr@latin": the language with its territory when the table has that
+// pair, else the language's main id; 0 for an unknown language.
+uint16_t LanguageIdFromLocaleName(std::string_view name);
+
+// Today's date in the local time zone.
+struct LocalDate {
+  int year = 0;
+  int month = 0;  // 1-12
+  int day = 0;    // 1-31
+};
+LocalDate Today();
 
 }  // namespace kel::platform

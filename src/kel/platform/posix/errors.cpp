@@ -17,4 +17,6 @@ void ReportErrno(std::string* error) {
   if (error) *error = ErrorText(errno);
 }
 
+std::string SharingViolationText() { return "The file is in use by another process."; }
+
 }  // namespace kel::platform::posix

@@ -9,5 +9,7 @@ namespace kel::platform::posix {
 std::string ErrorText(int error);
 // Stores ErrorText(errno) in *error when error is not null.
 void ReportErrno(std::string* error);
+// The text for a file that another process holds locked.
+std::string SharingViolationText();
 
 }  // namespace kel::platform::posix

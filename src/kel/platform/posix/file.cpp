@@ -3,6 +3,7 @@
 #include "kel/platform/file.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,7 +13,30 @@
 
 namespace kel::platform {
 
-FileHandle OpenFile(const std::string& path, FileAccess access, FileDisposition disposition, FileShare /*share*/,
+namespace {
+
+// The flock held for a share mode (see file.h); 0 for none.
+int HeldLock(FileAccess access, FileShare share) {
+  switch (share) {
+    case FileShare::None: return LOCK_EX;
+    case FileShare::Read: return access == FileAccess::Read ? LOCK_SH : LOCK_EX;
+    case FileShare::Write:
+    case FileShare::ReadWrite: return 0;
+  }
+  return 0;
+}
+
+bool TryLock(int fd, int lock) {
+  int result;
+  do {
+    result = ::flock(fd, lock | LOCK_NB);
+  } while (result != 0 && errno == EINTR);
+  return result == 0;
+}
+
+}  // namespace
+
+FileHandle OpenFile(const std::string& path, FileAccess access, FileDisposition disposition, FileShare share,
                     std::string* error) {
   int flags = O_CLOEXEC;
   switch (access) {
@@ -20,7 +44,8 @@ FileHandle OpenFile(const std::string& path, FileAccess access, FileDisposition 
     case FileAccess::Write: flags |= O_WRONLY; break;
     case FileAccess::ReadWrite: flags |= O_RDWR; break;
   }
-  if (disposition == FileDisposition::CreateAlways) flags |= O_CREAT | O_TRUNC;
+  // Truncation waits until the lock is held (below).
+  if (disposition == FileDisposition::CreateAlways) flags |= O_CREAT;
   int fd;
   do {
     fd = ::open(path.c_str(), flags, 0644);
@@ -33,6 +58,21 @@ FileHandle OpenFile(const std::string& path, FileAccess access, FileDisposition 
   if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
     ::close(fd);
     if (error) *error = posix::ErrorText(EISDIR);
+    return kInvalidFile;
+  }
+  // Hold the share mode's lock, or check that nobody's lock denies access.
+  const int held = HeldLock(access, share);
+  const int lock = held != 0 ? held : access == FileAccess::Read ? LOCK_SH : LOCK_EX;
+  if (TryLock(fd, lock)) {
+    if (held == 0) ::flock(fd, LOCK_UN);
+  } else if (errno == EWOULDBLOCK) {
+    ::close(fd);
+    if (error) *error = posix::SharingViolationText();
+    return kInvalidFile;
+  }  // a file system without locks opens without them
+  if (disposition == FileDisposition::CreateAlways && ::ftruncate(fd, 0) != 0) {
+    posix::ReportErrno(error);
+    ::close(fd);
     return kInvalidFile;
   }
   return fd;

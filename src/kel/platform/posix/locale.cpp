@@ -4,6 +4,7 @@
 
 #include <langinfo.h>
 #include <locale.h>
+#include <time.h>
 
 namespace kel::platform {
 
@@ -13,6 +14,13 @@ std::string LocaleCharset() {
   std::string charset = nl_langinfo_l(CODESET, locale);
   freelocale(locale);
   return charset;
+}
+
+LocalDate Today() {
+  const time_t now = ::time(nullptr);
+  struct tm local {};
+  if (!::localtime_r(&now, &local)) return {};
+  return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday};
 }
 
 }  // namespace kel::platform

@@ -1,0 +1,155 @@
+// POSIX implementation of the desktop services: opening with xdg-open or by
+// executing, desktop-entry shortcuts, update-desktop-database. Only
+// operating-system code lives here.
+#include "kel/platform/shell.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "kel/platform/filesystem.h"
+#include "kel/platform/posix/command_line.h"
+#include "kel/platform/posix/desktop_entry.h"
+#include "kel/platform/posix/errors.h"
+#include "kel/platform/process.h"
+#include "kel/platform/sandbox.h"
+#include "kel/platform/special_folders.h"
+#include "kel/platform/users.h"
+
+namespace kel::platform {
+
+namespace {
+
+// How long xdg-open may take to tell whether it could open something.
+constexpr int kOpenerWaitMs = 5000;
+// Desktop entries larger than this are not shortcuts of ours.
+constexpr size_t kMaxEntrySize = 1 << 20;
+
+bool Exists(const std::string& path) {
+  struct stat info;
+  return ::stat(path.c_str(), &info) == 0;
+}
+
+bool IsDirectory(const std::string& path) {
+  struct stat info;
+  return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+std::string WithoutExtension(std::string name) {
+  const size_t dot = name.find_last_of('.');
+  if (dot != std::string::npos && dot > 0) name.erase(dot);
+  return name;
+}
+
+}  // namespace
+
+bool ShellOpen(const std::string& target, const std::string& parameters, std::string* error) {
+  if (target.empty()) {
+    if (error) *error = posix::ErrorText(ENOENT);
+    return false;
+  }
+  // A program: an executable file, or a bare name found in $PATH.
+  std::string program;
+  if (Exists(target)) {
+    if (IsExecutableFile(target)) program = target.find('/') == std::string::npos ? "./" + target : target;
+  } else if (target.find('/') == std::string::npos && target.find(':') == std::string::npos) {
+    program = FindExecutable(target);
+  }
+  if (!program.empty()) {
+    const StartResult started = StartProgram(program, posix::SplitWindowsArguments(parameters));
+    if (!started.started && error) *error = started.error;
+    return started.started;
+  }
+
+  const std::string opener = FindExecutable("xdg-open");
+  if (opener.empty()) {
+    if (error) *error = "xdg-open is not installed.";
+    return false;
+  }
+  const std::string document = Exists(target) ? AbsolutePath(target) : target;
+  const StartResult opened = StartProgram(opener, {document}, kOpenerWaitMs);
+  if (!opened.started) {
+    if (error) *error = opened.error;
+    return false;
+  }
+  if (opened.exited && opened.exitCode != 0) {
+    if (error) *error = "xdg-open could not open \"" + document + "\".";
+    return false;
+  }
+  return true;
+}
+
+void NotifyApplicationsChanged() {
+  if (FindExecutable("update-desktop-database").empty()) return;
+  std::vector<std::string> folders = {GetSpecialFolder(SpecialFolder::CommonPrograms)};
+  const UserAccount user = InvokingUser();
+  // Never leave files of root's in a user's home.
+  if (IsSandboxed() || user.uid == ::geteuid()) folders.push_back(GetSpecialFolder(SpecialFolder::Programs));
+  for (const std::string& folder : folders) {
+    if (!folder.empty() && IsDirectory(folder)) RunProgram("update-desktop-database", {"-q", folder});
+  }
+}
+
+bool WriteShortcut(const std::string& linkFile, const std::string& target, std::string* error) {
+  const size_t slash = linkFile.find_last_of('/');
+  const std::string name = WithoutExtension(slash == std::string::npos ? linkFile : linkFile.substr(slash + 1));
+  const std::optional<std::string> text = posix::FormatDesktopEntry(name, target);
+  if (!text || linkFile.empty()) {
+    if (error) *error = posix::ErrorText(EINVAL);
+    return false;
+  }
+  // Written beside the link and renamed over it: never half a shortcut.
+  const std::string folder = slash == std::string::npos ? "." : linkFile.substr(0, slash + 1);
+  std::string temporary = (slash == std::string::npos ? "./" : folder) + ".shortcut-XXXXXX";
+  const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+  if (fd < 0) {
+    posix::ReportErrno(error);
+    return false;
+  }
+  bool ok = true;
+  size_t done = 0;
+  while (ok && done < text->size()) {
+    const ssize_t n = ::write(fd, text->data() + done, text->size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) ok = false;
+    else done += static_cast<size_t>(n);
+  }
+  int code = ok ? 0 : errno;
+  if (ok && ::fchmod(fd, 0755) != 0) ok = false, code = errno;
+  if (::close(fd) != 0 && ok) ok = false, code = errno;
+  if (ok && ::rename(temporary.c_str(), linkFile.c_str()) != 0) ok = false, code = errno;
+  if (!ok) {
+    ::unlink(temporary.c_str());
+    if (error) *error = posix::ErrorText(code);
+  }
+  return ok;
+}
+
+std::string ReadShortcutTarget(const std::string& linkFile) {
+  if (linkFile.empty()) return {};
+  int fd;
+  do {
+    fd = ::open(linkFile.c_str(), O_RDONLY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return {};
+  struct stat info;
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || static_cast<size_t>(info.st_size) > kMaxEntrySize) {
+    ::close(fd);
+    return {};
+  }
+  std::string text(static_cast<size_t>(info.st_size), '\0');
+  size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = ::read(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  ::close(fd);
+  text.resize(done);
+  return posix::ParseDesktopEntryTarget(text);
+}
+
+}  // namespace kel::platform

@@ -1,0 +1,57 @@
+// This process and the programs it starts: elevation, the version of the
+// system in Windows terms, starting programs.
+//
+// Result contract: none of these routines throws; failures are reported by
+// the result and, where an `error` is taken, by the system's error text.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kel::platform {
+
+// Administrator rights: the effective user is root. In the sandbox the
+// process always counts as elevated.
+bool IsElevated();
+
+// The Windows version this system stands for. Linux answers Windows 10
+// (10.0.19045), never 11. ORVI_SETUP_OS_VERSION ("6.1", "10.0.22631", ...)
+// overrides the answer so that tests can exercise older-version behaviour;
+// a value that is not a version is ignored.
+struct OsVersion {
+  uint32_t major = 0;
+  uint32_t minor = 0;
+  uint32_t build = 0;
+};
+inline constexpr const char* kOsVersionVariable = "ORVI_SETUP_OS_VERSION";
+OsVersion GetOsVersion();
+
+// The full path of an executable file: `name` itself when it contains a '/'
+// (and is an executable file), else the first match in $PATH; "" when there
+// is none.
+std::string FindExecutable(const std::string& name);
+
+// True when `path` is a regular file that this process may execute.
+bool IsExecutableFile(const std::string& path);
+
+// Starts a program detached from this process: it gets its own session,
+// outlives this process and never stays behind as a zombie. `arguments` do
+// not include the program name. When `waitMilliseconds` is above 0 the call
+// waits that long for the program to end and reports its exit code.
+struct StartResult {
+  bool started = false;  // the program was executed
+  bool exited = false;   // ... and ended within the wait
+  int exitCode = 0;      // its exit code (128 + signal when killed)
+  std::string error;     // why it could not be started
+};
+StartResult StartProgram(const std::string& executable, const std::vector<std::string>& arguments,
+                         int waitMilliseconds = 0);
+
+// Runs a program and waits for it; its exit code, or -1 when it could not be
+// started (128 + signal when it was killed). The executable is searched in
+// $PATH when it has no '/'.
+int RunProgram(const std::string& executable, const std::vector<std::string>& arguments,
+               std::string* error = nullptr);
+
+}  // namespace kel::platform

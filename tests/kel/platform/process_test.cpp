@@ -1,0 +1,124 @@
+#include "kel/platform/process.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "kel/platform/locale.h"
+#include "kel/platform/posix/command_line.h"
+#include "support/fuzz.h"
+#include "support/testlib/environment.h"
+
+namespace kel::platform {
+namespace {
+
+using orvi::test::ScopedEnv;
+
+TEST(OsVersion, WindowsTenUnlessOverridden) {
+  const struct {
+    const char* value;
+    uint32_t major, minor, build;
+  } rows[] = {
+      {nullptr, 10, 0, 19045}, {"6.1", 6, 1, 0}, {"10.0.22631", 10, 0, 22631},
+      {"6", 10, 0, 19045},     {"six.one", 10, 0, 19045}, {"6.1.2.3", 10, 0, 19045}, {"6.1x", 10, 0, 19045},
+  };
+  for (const auto& row : rows) {
+    ScopedEnv version(kOsVersionVariable, row.value);
+    const OsVersion got = GetOsVersion();
+    EXPECT_EQ(got.major, row.major) << (row.value ? row.value : "(unset)");
+    EXPECT_EQ(got.minor, row.minor) << (row.value ? row.value : "(unset)");
+    EXPECT_EQ(got.build, row.build) << (row.value ? row.value : "(unset)");
+  }
+}
+
+TEST(Language, LocaleNamesToLanguageIds) {
+  const struct {
+    const char* name;
+    uint16_t id;
+  } rows[] = {
+      {"en_US.UTF-8", 1033}, {"en_GB", 2057},     {"de_DE.UTF-8@euro", 1031}, {"de_AT", 3079},
+      {"DE_ch", 2055},       {"ru_RU.KOI8-R", 1049}, {"fr", 1036},            {"fr_CA", 3084},
+      {"pt_BR", 1046},       {"pt_PT", 2070},     {"zh_TW.Big5", 1028},       {"zh_CN", 2052},
+      {"sr_RS@latin", 2074}, {"de_XX", 1031},     {"xx_YY", 0},               {"C", 0},
+      {"", 0},
+  };
+  for (const auto& row : rows) EXPECT_EQ(LanguageIdFromLocaleName(row.name), row.id) << row.name;
+}
+
+TEST(Language, FirstSetVariableDecides) {
+  const struct {
+    const char *language, *all, *messages, *lang;
+    uint16_t id;
+  } rows[] = {
+      {"xx:de_AT:fr", "ru_RU", nullptr, nullptr, 3079},
+      {"", "ru_RU.UTF-8", "fr_FR", "de_DE", 1049},
+      {nullptr, nullptr, "fr_FR", "de_DE", 1036},
+      {nullptr, nullptr, nullptr, "de_DE", 1031},
+      {nullptr, "C.UTF-8", nullptr, "de_DE", 1033},
+      {nullptr, nullptr, nullptr, nullptr, 1033},
+  };
+  for (const auto& row : rows) {
+    ScopedEnv language("LANGUAGE", row.language), all("LC_ALL", row.all), messages("LC_MESSAGES", row.messages),
+        lang("LANG", row.lang);
+    EXPECT_EQ(UserUiLanguageId(), row.id);
+  }
+}
+
+TEST(WindowsArguments, Split) {
+  const struct {
+    const char* text;
+    std::vector<std::string> arguments;
+  } rows[] = {
+      {"", {}},
+      {"  a  b\tc ", {"a", "b", "c"}},
+      {"/PATH=\"/opt/My Player/\" /AUTO", {"/PATH=/opt/My Player/", "/AUTO"}},
+      {"\"\" x", {"", "x"}},
+      {"a\\\\\"b c\"", {"a\\b c"}},
+      {"a\\\"b", {"a\"b"}},
+      {"a\\b\\\\ c", {"a\\b\\\\", "c"}},
+      {"\"say \"\"hi\"\"\"", {"say \"hi\""}},
+      {"\"open", {"open"}},
+  };
+  for (const auto& row : rows) EXPECT_EQ(posix::SplitWindowsArguments(row.text), row.arguments) << row.text;
+}
+
+TEST(WindowsArguments, Fuzz) {
+  orvi::test::RunFuzzTarget(
+      "SplitWindowsArguments",
+      [](std::string_view text) {
+        for (const std::string& argument : posix::SplitWindowsArguments(text)) ASSERT_LE(argument.size(), text.size());
+      },
+      {{"a \"b c\" d\\\"e", "\"\"\"\"\\\\\\\"", "\t\t\"x"}, {"\"", "\\", " "}, 256});
+}
+
+TEST(Programs, StartAndRun) {
+  const StartResult quick = StartProgram("sh", {"-c", "exit 7"}, 5000);
+  EXPECT_TRUE(quick.started);
+  EXPECT_TRUE(quick.exited);
+  EXPECT_EQ(quick.exitCode, 7);
+
+  const auto begin = std::chrono::steady_clock::now();
+  const StartResult slow = StartProgram("sh", {"-c", "sleep 2"}, 100);
+  EXPECT_TRUE(slow.started);
+  EXPECT_FALSE(slow.exited) << "still running after the wait";
+  EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(2)) << "the caller does not wait for it";
+
+  const StartResult missing = StartProgram("/no/such/program", {});
+  EXPECT_FALSE(missing.started);
+  EXPECT_FALSE(missing.error.empty());
+
+  orvi::test::TempDir dir;
+  const std::string notExecutable = dir.WriteFile("script", "#!/no/such/interpreter\n");
+  EXPECT_EQ(chmod(notExecutable.c_str(), 0755), 0);
+  EXPECT_FALSE(StartProgram(notExecutable, {}).started) << "an exec failure is reported";
+
+  EXPECT_EQ(RunProgram("sh", {"-c", "exit 3"}), 3);
+  std::string error;
+  EXPECT_EQ(RunProgram("no-such-program-here", {}, &error), -1);
+  EXPECT_FALSE(error.empty());
+  EXPECT_EQ(FindExecutable("sh").empty(), false);
+  EXPECT_EQ(FindExecutable(""), "");
+}
+
+}  // namespace
+}  // namespace kel::platform
