@@ -61,6 +61,14 @@ bool CopyFile(const std::string& source, const std::string& target, bool failIfE
 // source; folders are not.
 bool MoveFile(const std::string& source, const std::string& target, std::string* error = nullptr);
 
+// Renames `source` over `target`, replacing it in one step (a running
+// program can be replaced this way); both must be on one file system.
+bool ReplaceFile(const std::string& source, const std::string& target, std::string* error = nullptr);
+
+// Gives everyone who may read the file the right to execute it, or takes
+// execution rights away.
+bool SetExecutable(const std::string& path, bool executable, std::string* error = nullptr);
+
 // Deletes a file or a symbolic link (never follows it); folders are refused.
 // Linux deletes files that are in use: whoever has one open keeps its data.
 bool DeleteFile(const std::string& path, std::string* error = nullptr);

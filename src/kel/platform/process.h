@@ -54,4 +54,11 @@ StartResult StartProgram(const std::string& executable, const std::vector<std::s
 int RunProgram(const std::string& executable, const std::vector<std::string>& arguments,
                std::string* error = nullptr);
 
+// Runs a command line written the Windows way and waits for it to end. The
+// program is a leading quoted path, or else the shortest prefix of the line
+// ending before a space that names an executable file, directly or through
+// $PATH (so a program path with spaces needs no quotes); the rest are its parameters, split as Windows
+// programs split them. Its exit code, or -1 when no program could be started.
+int RunCommandLine(const std::string& commandLine, std::string* error = nullptr);
+
 }  // namespace kel::platform

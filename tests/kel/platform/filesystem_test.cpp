@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "kel/platform/process.h"
 #include "support/testlib/environment.h"
 
 namespace kel::platform {
@@ -44,6 +45,31 @@ TEST(Directories, CreateAndRead) {
   EXPECT_EQ(entries[0].status.kind, FileKind::Directory);
   EXPECT_FALSE(ReadDirectory(dir / "missing", entries, &error));
   EXPECT_TRUE(entries.empty());
+}
+
+}  // namespace
+}  // namespace kel::platform
+
+namespace kel::platform {
+namespace {
+
+TEST(ReplaceFile, RenamesOverARunningProgram) {
+  orvi::test::TempDir dir;
+  const std::string target = dir.WriteFile("prog", "#!/bin/sh\nsleep 5\n");
+  ASSERT_TRUE(SetExecutable(target, true));
+  EXPECT_EQ(fs::status(target).permissions() & fs::perms::owner_exec, fs::perms::owner_exec);
+  const StartResult running = StartProgram(target, {});
+  ASSERT_TRUE(running.started);
+  const std::string fresh = dir.WriteFile("prog.new", "new");
+  EXPECT_TRUE(ReplaceFile(fresh, target));
+  EXPECT_EQ(dir.ReadFile("prog"), "new");
+  EXPECT_FALSE(fs::exists(fresh));
+  std::string error;
+  EXPECT_FALSE(ReplaceFile(dir / "missing", target, &error));
+  EXPECT_FALSE(error.empty());
+  EXPECT_TRUE(SetExecutable(target, false));
+  EXPECT_EQ(fs::status(target).permissions() & fs::perms::owner_exec, fs::perms::none);
+  EXPECT_FALSE(SetExecutable(dir / "missing", true));
 }
 
 }  // namespace

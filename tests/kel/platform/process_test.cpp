@@ -6,6 +6,10 @@
 
 #include "kel/platform/locale.h"
 #include "kel/platform/posix/command_line.h"
+#include "support/temp_dir.h"
+
+#include <cstdio>
+#include <sys/stat.h>
 #include "support/fuzz.h"
 #include "support/testlib/environment.h"
 
@@ -118,6 +122,38 @@ TEST(Programs, StartAndRun) {
   EXPECT_FALSE(error.empty());
   EXPECT_EQ(FindExecutable("sh").empty(), false);
   EXPECT_EQ(FindExecutable(""), "");
+}
+
+TEST(Programs, CommandLinesFindTheirProgramByTheShortestExecutablePrefix) {
+  // A program in a folder with spaces, called without quotes, records its
+  // arguments; a decoy named like the first word must not be taken.
+  orvi::test::TempDir dir;
+  const std::string folder = dir / "My Apps";
+  const std::string log = dir / "args.log";
+  const std::string program =
+      dir.WriteFile("My Apps/Elevator", "#!/bin/sh\nfor a in \"$@\"; do echo \"[$a]\"; done > '" + log + "'\n");
+  ASSERT_EQ(chmod(program.c_str(), 0755), 0);
+  dir.WriteFile("My", "not a program\n");
+
+  const struct {
+    std::string line;
+    std::string arguments;
+  } rows[] = {
+      {program + " /REG=L1 /REG=D1", "[/REG=L1]\n[/REG=D1]\n"},
+      {program, ""},
+      {"\"" + program + "\" \"two words\" x", "[two words]\n[x]\n"},
+      {program + " a\\\"b \"c d\"", "[a\"b]\n[c d]\n"},
+  };
+  for (const auto& row : rows) {
+    std::remove(log.c_str());
+    EXPECT_EQ(RunCommandLine(row.line), 0) << row.line;
+    EXPECT_EQ(orvi::test::ReadFileBytes(log), row.arguments) << row.line;
+  }
+  EXPECT_EQ(RunCommandLine("sh -c \"exit 5\""), 5) << "a program found through PATH";
+  std::string error;
+  EXPECT_EQ(RunCommandLine(folder + "/Missing /x", &error), -1);
+  EXPECT_FALSE(error.empty());
+  EXPECT_EQ(RunCommandLine(""), -1);
 }
 
 }  // namespace

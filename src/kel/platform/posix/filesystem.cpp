@@ -189,6 +189,22 @@ bool MoveFile(const std::string& source, const std::string& target, std::string*
   return true;
 }
 
+bool ReplaceFile(const std::string& source, const std::string& target, std::string* error) {
+  if (source.empty() || target.empty()) return FailWith(ENOENT, error);
+  return ::rename(source.c_str(), target.c_str()) == 0 || Fail(error);
+}
+
+bool SetExecutable(const std::string& path, bool executable, std::string* error) {
+  struct stat info;
+  if (::stat(path.c_str(), &info) != 0) return Fail(error);
+  mode_t mode = info.st_mode & 07777;
+  if (executable)
+    mode |= (mode & 0444) >> 2;  // execute for whoever may read
+  else
+    mode &= ~0111;
+  return ::chmod(path.c_str(), mode) == 0 || Fail(error);
+}
+
 bool DeleteFile(const std::string& path, std::string* error) {
   struct stat info;
   if (path.empty()) return FailWith(ENOENT, error);

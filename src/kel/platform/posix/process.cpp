@@ -12,8 +12,10 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <string_view>
 #include <thread>
 
+#include "kel/platform/posix/command_line.h"
 #include "kel/platform/posix/errors.h"
 #include "kel/platform/sandbox.h"
 
@@ -136,6 +138,31 @@ int RunProgram(const std::string& executable, const std::vector<std::string>& ar
     }
   }
   return CodeOf(status);
+}
+
+int RunCommandLine(const std::string& commandLine, std::string* error) {
+  std::string_view line = commandLine;
+  while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
+  std::string program;
+  std::string_view rest;
+  if (!line.empty() && line.front() == '"') {
+    const size_t close = line.find('"', 1);
+    program = std::string(line.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1));
+    rest = close == std::string_view::npos ? std::string_view() : line.substr(close + 1);
+  } else {
+    size_t end = 0;
+    for (;;) {
+      end = line.find(' ', end);
+      const std::string candidate(line.substr(0, end));
+      if (!FindExecutable(candidate).empty() || end == std::string_view::npos) {
+        program = candidate;
+        rest = end == std::string_view::npos ? std::string_view() : line.substr(end + 1);
+        break;
+      }
+      ++end;
+    }
+  }
+  return RunProgram(program, posix::SplitWindowsArguments(rest), error);
 }
 
 }  // namespace kel::platform
