@@ -58,9 +58,16 @@ std::string TKELXMLAttributes::GetValue(std::string_view name) const {
 
 bool TKELXMLAttributes::Equals(const TKELXMLAttributes& other) const {
   if (Count() != other.Count()) return false;
+  // Any attribute of the name may match, so that a list with names repeated
+  // (possible in the binary forms) still equals its copy.
   for (const auto& item : items_) {
-    TKELXMLAttribute* match;
-    if (!other.Find(item->Name, match) || match->Value != item->Value) return false;
+    bool found = false;
+    for (const auto& candidate : other.items_)
+      if (kelSameTextAscii(candidate->Name, item->Name) && candidate->Value == item->Value) {
+        found = true;
+        break;
+      }
+    if (!found) return false;
   }
   return true;
 }

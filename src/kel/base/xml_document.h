@@ -67,8 +67,8 @@ class TKELXMLAttributes {
   // The value of the first match; "" and false when there is none.
   bool GetValue(std::string_view name, std::string& value) const;
   std::string GetValue(std::string_view name) const;
-  // Same count, and every attribute of this list has a match (by name,
-  // ignoring ASCII case) in the other with an equal value; order aside.
+  // Same count, and every attribute of this list has a counterpart in the
+  // other: same name ignoring ASCII case, equal value; order aside.
   bool Equals(const TKELXMLAttributes& other) const;
 
  private:

@@ -418,6 +418,8 @@ size_t TKELXMLTextReader::Decode(char16_t* out, size_t room) {
 
 size_t TKELXMLTextReader::ReadData() {
   if (endOfInput_) return 0;
+  // Decoding stops at the first character that cannot be decoded.
+  if (decodeError_) Throw(kInvalidEncoding, charsUsed_);
   for (;;) {
     size_t room = chars_.size() - 1 - charsUsed_;
     if (room < kMinRoom && !(prolog_ && room >= 2)) {
