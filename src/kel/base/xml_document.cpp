@@ -6,42 +6,44 @@ namespace kel {
 
 // --- TKELXMLAttributes ----------------------------------------------------------------
 
-TKELXMLAttribute* TKELXMLAttributes::Add() {
-  items_.push_back(std::make_unique<TKELXMLAttribute>());
-  return items_.back().get();
-}
+TKELXMLAttribute* TKELXMLAttributes::Add() { return &items_.emplace_back(); }
 
 TKELXMLAttribute* TKELXMLAttributes::Add(std::string_view name, std::string_view value) {
-  TKELXMLAttribute* attribute = Add();
-  attribute->Name = name;
-  attribute->Value = value;
-  return attribute;
+  return &items_.emplace_back(TKELXMLAttribute{std::string(name), std::string(value)});
 }
 
 void TKELXMLAttributes::Assign(const TKELXMLAttributes& source) {
-  if (&source == this) return;
-  items_.clear();
-  items_.reserve(source.items_.size());
-  for (const auto& item : source.items_) Add(item->Name, item->Value);
+  if (&source != this) items_ = source.items_;
 }
 
-TKELXMLAttribute* TKELXMLAttributes::ItemByIndex(int index) const {
+TKELXMLAttribute* TKELXMLAttributes::ItemByIndex(int index) {
   if (index < 0 || index >= Count()) return nullptr;
-  return items_[static_cast<size_t>(index)].get();
+  return &items_[static_cast<size_t>(index)];
 }
 
-bool TKELXMLAttributes::Find(std::string_view name, TKELXMLAttribute*& attribute) const {
-  for (const auto& item : items_)
-    if (kelSameTextAscii(item->Name, name)) {
-      attribute = item.get();
+const TKELXMLAttribute* TKELXMLAttributes::ItemByIndex(int index) const {
+  return const_cast<TKELXMLAttributes*>(this)->ItemByIndex(index);
+}
+
+bool TKELXMLAttributes::Find(std::string_view name, TKELXMLAttribute*& attribute) {
+  for (TKELXMLAttribute& item : items_)
+    if (kelSameTextAscii(item.Name, name)) {
+      attribute = &item;
       return true;
     }
   attribute = nullptr;
   return false;
 }
 
+bool TKELXMLAttributes::Find(std::string_view name, const TKELXMLAttribute*& attribute) const {
+  TKELXMLAttribute* found;
+  const bool result = const_cast<TKELXMLAttributes*>(this)->Find(name, found);
+  attribute = found;
+  return result;
+}
+
 bool TKELXMLAttributes::GetValue(std::string_view name, std::string& value) const {
-  TKELXMLAttribute* attribute;
+  const TKELXMLAttribute* attribute;
   if (Find(name, attribute)) {
     value = attribute->Value;
     return true;
@@ -60,10 +62,10 @@ bool TKELXMLAttributes::Equals(const TKELXMLAttributes& other) const {
   if (Count() != other.Count()) return false;
   // Any attribute of the name may match, so that a list with names repeated
   // (possible in the binary forms) still equals its copy.
-  for (const auto& item : items_) {
+  for (const TKELXMLAttribute& item : items_) {
     bool found = false;
-    for (const auto& candidate : other.items_)
-      if (kelSameTextAscii(candidate->Name, item->Name) && candidate->Value == item->Value) {
+    for (const TKELXMLAttribute& candidate : other.items_)
+      if (kelSameTextAscii(candidate.Name, item.Name) && candidate.Value == item.Value) {
         found = true;
         break;
       }
@@ -105,6 +107,7 @@ std::unique_ptr<TKELXMLNode> TKELXMLNode::Release(TKELXMLNode* child) {
 
 TKELXMLNode* TKELXMLNode::AppendChild(std::unique_ptr<TKELXMLNode> child) {
   child->parent_ = this;
+  if (children_.capacity() == 0) children_.reserve(4);  // most elements have few children
   children_.push_back(std::move(child));
   return children_.back().get();
 }

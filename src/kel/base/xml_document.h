@@ -48,6 +48,8 @@ class TKELXMLAttribute {
 };
 
 // An ordered list of attributes in insertion order; duplicates are allowed.
+// The list holds its attributes by value: a pointer to one stays valid until
+// the list next grows or is cleared.
 class TKELXMLAttributes {
  public:
   TKELXMLAttributes() = default;
@@ -59,11 +61,15 @@ class TKELXMLAttributes {
   // Replaces the list with copies of the source's attributes.
   void Assign(const TKELXMLAttributes& source);
   void Clear() { items_.clear(); }
+  // Makes room for that many attributes in all.
+  void Reserve(int count) { items_.reserve(static_cast<size_t>(count)); }
   int Count() const { return static_cast<int>(items_.size()); }
   // nullptr when the index is out of range.
-  TKELXMLAttribute* ItemByIndex(int index) const;
+  TKELXMLAttribute* ItemByIndex(int index);
+  const TKELXMLAttribute* ItemByIndex(int index) const;
   // The first attribute whose name matches (ASCII letters ignoring case).
-  bool Find(std::string_view name, TKELXMLAttribute*& attribute) const;
+  bool Find(std::string_view name, TKELXMLAttribute*& attribute);
+  bool Find(std::string_view name, const TKELXMLAttribute*& attribute) const;
   // The value of the first match; "" and false when there is none.
   bool GetValue(std::string_view name, std::string& value) const;
   std::string GetValue(std::string_view name) const;
@@ -72,7 +78,7 @@ class TKELXMLAttributes {
   bool Equals(const TKELXMLAttributes& other) const;
 
  private:
-  std::vector<std::unique_ptr<TKELXMLAttribute>> items_;
+  std::vector<TKELXMLAttribute> items_;
 };
 
 class TKELXMLNode {

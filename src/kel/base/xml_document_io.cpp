@@ -159,7 +159,9 @@ void ReadBinary(TKELXMLDocument& document, TKELStream& stream) {
     const uint8_t flags = in.Byte();
     if (flags & kHasValue) node->NodeValue = in.Utf16(in.VarUInt());
     if (flags & kHasAttributes) {
-      for (uint32_t count = in.VarUInt(); count > 0; --count) {
+      const uint32_t attributes = in.VarUInt();
+      if (attributes <= 1024) node->Attributes.Reserve(static_cast<int>(attributes));
+      for (uint32_t count = attributes; count > 0; --count) {
         const std::string& attributeName = name(in.VarUInt());
         node->Attributes.Add(attributeName, in.Utf16(in.VarUInt()));
       }
@@ -219,6 +221,7 @@ void ReadText(TKELXMLDocument& document, TKELStream& stream, const TKELEncoding*
           const bool empty = reader.IsEmptyElement();
           TKELXMLNode* node = current->Add(reader.Name());
           const int count = reader.AttributeCount();
+          if (count > 0) node->Attributes.Reserve(count);
           for (int i = 0; i < count; ++i) {
             reader.MoveToAttribute(i);
             node->Attributes.Add(reader.Name(), reader.Value());
