@@ -8,7 +8,8 @@
 //                4 value), [value string], [varuint A, A x (varuint name
 //                index, value string)], [node list]
 //   string:      varuint L, L UTF-16LE code units
-//   name table:  varuint K, K x (varuint byte length, name in the ANSI code page)
+//   name table:  varuint K, K x (varuint byte length, name in the ANSI code page,
+//                which on Linux is the locale's charset; see TKELBinaryXMLBuilder)
 // Name indices follow the first use in a pre-order walk (a node's name, its
 // attribute names, then its children).
 //

@@ -956,7 +956,7 @@ size_t TKELXMLTextReader::ParseAttributes(size_t at) {
       EndStartTag(p + 2, true);
       return p + 2;
     }
-    TNodeData& attribute = NewAttribute();
+    TKELXMLNodeData& attribute = NewAttribute();
     SetPosition(attribute, p);
     p = ParseName(p, attribute.qualifiedName, attribute.prefix, attribute.localName, false);
     p = SkipWhitespace(p);
@@ -979,7 +979,7 @@ size_t TKELXMLTextReader::ParseAttributes(size_t at) {
 
 // Reads a quoted value at `at` in place: references replaced, TAB, LF, CR
 // and CR LF turned into one space. Returns the index after the closing quote.
-size_t TKELXMLTextReader::ParseAttributeValue(size_t at, TNodeData& attribute) {
+size_t TKELXMLTextReader::ParseAttributeValue(size_t at, TKELXMLNodeData& attribute) {
   const char16_t quote = chars_[at];
   const int quoteLine = lineNo_, quotePosition = PositionOf(at);
   attribute.quote = quote;
@@ -1125,7 +1125,7 @@ void TKELXMLTextReader::ResolveNamespaces() {
   TElement& element = elements_.back();
   if (attributeCount_ > kAttributesCheckedOnAdd) CheckDuplicates(false);
   for (int i = 0; i < attributeCount_; ++i) {
-    TNodeData& a = attributes_[i];
+    TKELXMLNodeData& a = attributes_[i];
     a.ns = empty_;
     const bool isDefault = a.prefix == empty_ && a.localName == xmlns_;
     if (isDefault || a.prefix == xmlns_) {
@@ -1174,7 +1174,7 @@ void TKELXMLTextReader::ResolveNamespaces() {
   element.ns = node_.ns = resolve(node_.prefix);
   bool prefixed = false;
   for (int i = 0; i < attributeCount_; ++i) {
-    TNodeData& a = attributes_[i];
+    TKELXMLNodeData& a = attributes_[i];
     if (a.prefix != empty_ && a.prefix != xmlns_ && a.prefix != xml_) a.ns = resolve(a.prefix);
     prefixed = prefixed || a.prefix != empty_;
   }
@@ -1183,10 +1183,10 @@ void TKELXMLTextReader::ResolveNamespaces() {
 
 // Duplicate attributes by qualified name, or by local name and namespace.
 void TKELXMLTextReader::CheckDuplicates(bool byNamespace) {
-  auto key = [&](const TNodeData& a) {
+  auto key = [&](const TKELXMLNodeData& a) {
     return byNamespace ? std::make_pair(a.localName, a.ns) : std::make_pair(a.qualifiedName, empty_);
   };
-  auto fail = [&](const TNodeData& a) {
+  auto fail = [&](const TKELXMLNodeData& a) {
     ThrowAt(kelFormat("%s is a duplicate attribute name", {a.qualifiedName->Utf8}), a.line, a.position);
   };
   if (attributeCount_ <= kAttributesCheckedOnAdd) {
@@ -1252,9 +1252,9 @@ void TKELXMLTextReader::PopElement() {
   elements_.pop_back();
 }
 
-TKELXMLTextReader::TNodeData& TKELXMLTextReader::NewAttribute() {
+TKELXMLTextReader::TKELXMLNodeData& TKELXMLTextReader::NewAttribute() {
   if (static_cast<size_t>(attributeCount_) == attributes_.size()) attributes_.resize(attributes_.size() * 2);
-  TNodeData& a = attributes_[attributeCount_++];
+  TKELXMLNodeData& a = attributes_[attributeCount_++];
   a.type = TKELXMLNodeType::Attribute;
   a.ns = empty_;
   a.valueStart = a.valueLength = 0;
@@ -1351,7 +1351,7 @@ bool TKELXMLTextReader::ParseText(size_t at, bool topLevel) {
 
 // Comments, CDATA sections and processing-instruction content: read up to
 // the terminator in place, line ends normalised, characters checked.
-bool TKELXMLTextReader::ParseSection(size_t at, TSection kind, TNodeData& node) {
+bool TKELXMLTextReader::ParseSection(size_t at, TSection kind, TKELXMLNodeData& node) {
   if (kind != TSection::PI) SetPosition(node, at);
   const int startLine = node.line, startPosition = node.position;
   const char16_t special = kind == TSection::Comment ? u'-' : kind == TSection::CData ? u']' : u'?';
@@ -1533,7 +1533,7 @@ size_t TKELXMLTextReader::SkipLiteral(size_t at, int line, int position) {
 
 // --- The current node -------------------------------------------------------------------------
 
-void TKELXMLTextReader::MakeValue(TNodeData& node) {
+void TKELXMLTextReader::MakeValue(TKELXMLNodeData& node) {
   const char16_t* text = chars_.data() + node.valueStart;
   size_t length = node.valueLength;
   if (contexts_.back().space != 2) {
@@ -1548,7 +1548,7 @@ void TKELXMLTextReader::MakeValue(TNodeData& node) {
 }
 
 const std::string& TKELXMLTextReader::Value() {
-  TNodeData& node = curAttribute_ >= 0 ? attributes_[curAttribute_] : node_;
+  TKELXMLNodeData& node = curAttribute_ >= 0 ? attributes_[curAttribute_] : node_;
   if (!node.valueReady) MakeValue(node);
   return node.value;
 }
@@ -1556,7 +1556,7 @@ const std::string& TKELXMLTextReader::Value() {
 int TKELXMLTextReader::LineNumber() const { return Current().line + settings_.LineNumberOffset; }
 
 int TKELXMLTextReader::LinePosition() const {
-  const TNodeData& node = Current();
+  const TKELXMLNodeData& node = Current();
   return node.position + (node.line == 1 ? settings_.LinePositionOffset : 0);
 }
 
@@ -1583,7 +1583,7 @@ bool TKELXMLTextReader::GetAttribute(std::string_view name, std::string& value) 
   if (node_.type != TKELXMLNodeType::Element) return false;
   const bool qualified = name.find(':') != std::string_view::npos;
   for (int i = 0; i < attributeCount_; ++i) {
-    TNodeData& a = attributes_[i];
+    TKELXMLNodeData& a = attributes_[i];
     if (qualified ? a.qualifiedName->Utf8 == name : (a.localName->Utf8 == name && a.ns == empty_)) {
       if (!a.valueReady) MakeValue(a);
       value = a.value;
@@ -1596,7 +1596,7 @@ bool TKELXMLTextReader::GetAttribute(std::string_view name, std::string& value) 
 std::string TKELXMLTextReader::GetAttribute(std::string_view localName, std::string_view namespaceURI) {
   if (node_.type != TKELXMLNodeType::Element) return {};
   for (int i = 0; i < attributeCount_; ++i) {
-    TNodeData& a = attributes_[i];
+    TKELXMLNodeData& a = attributes_[i];
     if (a.localName->Utf8 == localName && a.ns->Utf8 == namespaceURI) {
       if (!a.valueReady) MakeValue(a);
       return a.value;

@@ -187,7 +187,7 @@ class TKELXMLTextReader final : public TKELXMLReader {
 
   // The current node, and each attribute of the current start tag. Values
   // are slices of the character buffer, turned into UTF-8 on request.
-  struct TNodeData {
+  struct TKELXMLNodeData {
     TKELXMLNodeType type = TKELXMLNodeType::None;
     const TName* localName = nullptr;
     const TName* prefix = nullptr;
@@ -213,7 +213,7 @@ class TKELXMLTextReader final : public TKELXMLReader {
     bool namespaceScope;  // declared namespaces
     bool context;         // pushed an xml:space / xml:lang context
   };
-  struct TContext {
+  struct TXmlContext {
     int space = 0;  // 0 none, 1 default, 2 preserve
     std::string lang;
   };
@@ -222,7 +222,7 @@ class TKELXMLTextReader final : public TKELXMLReader {
   enum class TSection : uint8_t { Comment, CData, PI };
   struct TIcuConverter;
 
-  const TNodeData& Current() const { return curAttribute_ >= 0 ? attributes_[curAttribute_] : node_; }
+  const TKELXMLNodeData& Current() const { return curAttribute_ >= 0 ? attributes_[curAttribute_] : node_; }
 
   // Input and decoding.
   void DetectEncoding();
@@ -250,7 +250,7 @@ class TKELXMLTextReader final : public TKELXMLReader {
   [[noreturn]] void ThrowEofIn(std::string_view what, int line, int position);
   std::string TokenAt(size_t at);
   int PositionOf(size_t at) const { return static_cast<int>(static_cast<ptrdiff_t>(at) - lineStart_ + 1); }
-  void SetPosition(TNodeData& node, size_t at) const {
+  void SetPosition(TKELXMLNodeData& node, size_t at) const {
     node.line = lineNo_;
     node.position = PositionOf(at);
   }
@@ -263,10 +263,10 @@ class TKELXMLTextReader final : public TKELXMLReader {
   void ParseStartTag(size_t at);
   void ParseEndTag(size_t at);
   size_t ParseAttributes(size_t at);
-  size_t ParseAttributeValue(size_t at, TNodeData& attribute);
+  size_t ParseAttributeValue(size_t at, TKELXMLNodeData& attribute);
   void EndStartTag(size_t next, bool empty);
   bool ParseText(size_t at, bool topLevel);
-  bool ParseSection(size_t at, TSection kind, TNodeData& node);
+  bool ParseSection(size_t at, TSection kind, TKELXMLNodeData& node);
   bool ParsePI(size_t at);
   void SkipDoctype(size_t at);
   size_t SkipLiteral(size_t at, int line, int position);
@@ -277,9 +277,9 @@ class TKELXMLTextReader final : public TKELXMLReader {
   void ResolveNamespaces();
   void CheckDuplicates(bool byNamespace);
   void PopElement();
-  TNodeData& NewAttribute();
+  TKELXMLNodeData& NewAttribute();
   void ResetNode();
-  void MakeValue(TNodeData& node);
+  void MakeValue(TKELXMLNodeData& node);
 
   // Settings and shared state.
   TKELXMLReaderSettings settings_;
@@ -316,12 +316,12 @@ class TKELXMLTextReader final : public TKELXMLReader {
   bool standalone_ = false;
   bool popPending_ = false;
 
-  TNodeData node_;
-  std::vector<TNodeData> attributes_;
+  TKELXMLNodeData node_;
+  std::vector<TKELXMLNodeData> attributes_;
   int attributeCount_ = 0;
   int curAttribute_ = -1;
   std::vector<TElement> elements_;
-  std::vector<TContext> contexts_;
+  std::vector<TXmlContext> contexts_;
 
   // Interned names the parser compares with.
   const TName* empty_;

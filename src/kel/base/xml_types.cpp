@@ -136,7 +136,7 @@ const TKELXMLNameTable::TName* TKELXMLNameTable::Add(const char16_t* text, size_
   TName** link = &buckets_[hash & 0xFF];
   for (TName* item = *link; item != nullptr; item = item->Next) {
     if (item->Hash == hash && item->Text.size() == length &&
-        std::memcmp(item->Text.data(), text, length * sizeof(char16_t)) == 0)
+        (length == 0 || std::memcmp(item->Text.data(), text, length * sizeof(char16_t)) == 0))
       return item;
     link = &item->Next;
   }
