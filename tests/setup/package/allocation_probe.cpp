@@ -18,16 +18,31 @@ void Record(size_t size) {
 
 }  // namespace
 
-// The replaceable allocation functions; the array, nothrow and sized forms
-// of the standard library forward to these two.
-void* operator new(size_t size) {
+// The replaceable allocation functions, every plain form of them (a
+// sanitizer runtime defines each form itself, so replacing only some would
+// mix two allocators).
+namespace {
+
+void* Allocate(size_t size) {
   Record(size);
-  if (void* block = std::malloc(size == 0 ? 1 : size)) return block;
-  throw std::bad_alloc();
+  return std::malloc(size == 0 ? 1 : size);
 }
 
+}  // namespace
+
+void* operator new(size_t size) {
+  if (void* block = Allocate(size)) return block;
+  throw std::bad_alloc();
+}
+void* operator new[](size_t size) { return operator new(size); }
+void* operator new(size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
+void* operator new[](size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
 void operator delete(void* block) noexcept { std::free(block); }
+void operator delete[](void* block) noexcept { std::free(block); }
 void operator delete(void* block, size_t) noexcept { std::free(block); }
+void operator delete[](void* block, size_t) noexcept { std::free(block); }
+void operator delete(void* block, const std::nothrow_t&) noexcept { std::free(block); }
+void operator delete[](void* block, const std::nothrow_t&) noexcept { std::free(block); }
 
 namespace orvi::test {
 
