@@ -214,11 +214,13 @@ int Extract(const std::string& package, const std::string& folder, const std::ve
   TProgress progress("Extracting");
   for (size_t i = 0; i < items.size(); ++i) {
     const fs::path target = root / targets[i];
-    fs::create_directories(target.parent_path());
-    // A link inside the folder must not carry a file outside it.
-    if (!Inside(fs::canonical(target.parent_path()) / target.filename(), root) || fs::is_symlink(target))
+    // A link inside the folder must not carry a file (or a new folder)
+    // outside it: the existing part of the path is resolved before anything
+    // is created, and the file itself must not be a link.
+    if (fs::is_symlink(target) || !Inside(fs::weakly_canonical(target), root))
       throw kel::Exception(kel::kelFormat("Refusing to extract \"%s\": \"%s\" leads outside the target folder",
                                           {items[i]->Name, target.string()}));
+    fs::create_directories(target.parent_path());
     kel::TKELFileStream file(target.string(), kel::fmCreate);
     reader->WriteFileTo(*items[i], file);
     done += items[i]->Size;
