@@ -5,7 +5,6 @@
 #include <cstring>
 #include <limits>
 #include <new>
-#include <stdexcept>
 
 #include "kel/base/format.h"
 #include "kel/base/hashes.h"
@@ -40,6 +39,8 @@ constexpr size_t kCopyPiece = 1 << 20;
 // bounds what a given input can justify.
 constexpr uint64_t kMaxExpansion = 16384;
 constexpr uint64_t kExpansionSlack = 1 << 20;
+// The first body allocation when the source's size is unknown.
+constexpr uint64_t kUnknownSizeStart = 16 << 20;
 
 uint32_t ReadLE32(const uint8_t* p) {
   return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
@@ -66,14 +67,12 @@ void WriteLE(kel::TKELStream& stream, T value) {
   stream.WriteBuffer(bytes, sizeof(T));
 }
 
-// Resizes the body, turning a failed allocation into the codec's "cannot
-// store the output" error.
-void ResizeBody(kel::TKELMemoryStream& body, uint64_t size) {
+// Makes room in the body, turning a failed allocation into the codec's
+// "cannot store the output" error.
+void ReserveBody(TSetupPackageData& body, uint64_t capacity) {
   try {
-    body.SetSize(static_cast<int64_t>(size));
+    body.Reserve(static_cast<size_t>(capacity));
   } catch (const std::bad_alloc&) {
-    throw ESetupPackageLzmaError(detail::kLzmaErrorWrite);
-  } catch (const std::length_error&) {
     throw ESetupPackageLzmaError(detail::kLzmaErrorWrite);
   }
 }
@@ -103,21 +102,89 @@ TSetupPackageLzmaSettings SetupPackageLzmaSettings(int level) {
   return settings;
 }
 
+// --- TSetupPackageData -------------------------------------------------------------------
+
+size_t TSetupPackageData::Read(void* buffer, size_t count) {
+  if (position_ >= size_) return 0;
+  const size_t n = std::min(count, size_ - position_);
+  std::memcpy(buffer, buffer_.get() + position_, n);
+  position_ += n;
+  return n;
+}
+
+size_t TSetupPackageData::Write(const void* buffer, size_t count) {
+  if (count == 0) return 0;
+  if (position_ + count > size_) {
+    const size_t oldSize = size_;
+    Extend(position_ + count - size_);
+    if (position_ > oldSize) std::memset(buffer_.get() + oldSize, 0, position_ - oldSize);
+  }
+  std::memcpy(buffer_.get() + position_, buffer, count);
+  position_ += count;
+  return count;
+}
+
+int64_t TSetupPackageData::Seek(int64_t offset, kel::SeekOrigin origin) {
+  int64_t base = 0;
+  if (origin == kel::SeekOrigin::Current) base = static_cast<int64_t>(position_);
+  if (origin == kel::SeekOrigin::End) base = static_cast<int64_t>(size_);
+  position_ = static_cast<size_t>(std::max<int64_t>(base + offset, 0));
+  return static_cast<int64_t>(position_);
+}
+
+void TSetupPackageData::SetSize(int64_t size) {
+  const auto newSize = static_cast<size_t>(std::max<int64_t>(size, 0));
+  if (newSize > size_) {
+    const size_t oldSize = size_;
+    Extend(newSize - size_);
+    std::memset(buffer_.get() + oldSize, 0, newSize - oldSize);
+  }
+  size_ = newSize;
+  position_ = std::min(position_, size_);
+}
+
+void TSetupPackageData::Clear() {
+  buffer_.reset();
+  size_ = capacity_ = position_ = 0;
+}
+
+void TSetupPackageData::Reserve(size_t capacity) {
+  if (capacity <= capacity_) return;
+  std::unique_ptr<uint8_t[]> bigger(new uint8_t[capacity]);  // not cleared: filled as the body grows
+  if (size_ != 0) std::memcpy(bigger.get(), buffer_.get(), size_);
+  buffer_ = std::move(bigger);
+  capacity_ = capacity;
+}
+
+uint8_t* TSetupPackageData::Extend(size_t count) {
+  if (count > capacity_ - size_) {
+    if (count > std::numeric_limits<size_t>::max() - size_) throw std::bad_alloc();
+    Reserve(std::max(size_ + count, capacity_ + capacity_ / 2));
+  }
+  uint8_t* start = buffer_.get() + size_;
+  size_ += count;
+  return start;
+}
+
 // --- Scrambler -----------------------------------------------------------------------
 
 Scrambler::Scrambler(std::string_view key) : key_(kel::TKELEncoding::Ansi().Encode(key)) {
   if (key_.empty()) throw kel::EArgumentError("The package key must not be empty");
+  // The key repeated, so that a run of bytes is XORed with one contiguous
+  // run of key bytes (a loop the compiler vectorizes).
+  while (repeated_.size() < kRun + key_.size()) repeated_ += key_;
 }
 
 void Scrambler::Apply(uint8_t* data, size_t count) {
-  const auto* key = reinterpret_cast<const uint8_t*>(key_.data());
-  const size_t keySize = key_.size();
-  size_t position = position_;
-  for (size_t i = 0; i < count; ++i) {
-    data[i] ^= key[position];
-    if (++position == keySize) position = 0;
+  const auto* key = reinterpret_cast<const uint8_t*>(repeated_.data());
+  while (count > 0) {
+    const size_t n = std::min(count, kRun);
+    const uint8_t* run = key + position_;
+    for (size_t i = 0; i < n; ++i) data[i] ^= run[i];
+    position_ = (position_ + n) % key_.size();
+    data += n;
+    count -= n;
   }
-  position_ = position;
 }
 
 // --- TSetupPackageFileTable --------------------------------------------------------------
@@ -200,7 +267,8 @@ void TSetupPackageReader::Decode(kel::TKELStream& source, uint32_t bodySize, uin
   uint64_t limit = bodySize;
   const int64_t position = source.GetPosition();
   const int64_t size = source.GetSize();
-  if (position >= 0 && size >= position) {
+  const bool sizeKnown = position >= 0 && size >= position;
+  if (sizeKnown) {
     const auto remaining = static_cast<uint64_t>(size - position);
     if (remaining < (kMaxBodySize - kExpansionSlack) / kMaxExpansion)
       limit = std::min(limit, remaining * kMaxExpansion + kExpansionSlack);
@@ -236,26 +304,32 @@ void TSetupPackageReader::Decode(kel::TKELStream& source, uint32_t bodySize, uin
   uint32_t crc = 0;
   if (propertiesRead == sizeof properties) {
     const detail::LzmaProperties lzmaProperties = detail::DecodeLzmaProperties(properties);
-    uint64_t capacity = limit;
-    ResizeBody(data_, capacity);
+    // The body's memory is reserved once and put to use piece by piece, so
+    // that each piece is touched first, decoded into and checksummed while
+    // it is in the cache. A source that cannot tell its size gets a body
+    // that grows as needed.
+    uint64_t capacity = sizeKnown ? limit : std::min<uint64_t>(limit, kUnknownSizeStart);
+    ReserveBody(data_, capacity);
     detail::LzmaDecoder decoder(lzmaProperties, bodySize, static_cast<uint32_t>(std::min(limit, kMaxBodySize)));
     while (produced < bodySize) {
       if (blockPos == blockFill && !sourceEnded) refill();
-      if (produced == capacity) {  // only when the source could not tell its size
+      if (produced == capacity) {
         capacity = std::min<uint64_t>(bodySize, std::max<uint64_t>(capacity * 2, capacity + kDecodePiece));
-        ResizeBody(data_, capacity);
+        ReserveBody(data_, capacity);
       }
+      const auto pieceSize = static_cast<size_t>(std::min<uint64_t>(kDecodePiece, capacity - produced));
+      uint8_t* const start = data_.Extend(pieceSize);  // within the reserved memory
       const uint8_t* input = block.data() + blockPos;
       size_t inputLeft = blockFill - blockPos;
-      uint8_t* const start = data_.Memory() + produced;
       uint8_t* output = start;
-      size_t outputLeft = static_cast<size_t>(std::min<uint64_t>(kDecodePiece, capacity - produced));
+      size_t outputLeft = pieceSize;
       const LzmaStatus status = decoder.Decode(input, inputLeft, output, outputLeft, sourceEnded);
       const auto made = static_cast<size_t>(output - start);
       const auto consumed = static_cast<size_t>(input - (block.data() + blockPos));
       blockPos += consumed;
       crc = kel::kelCrc32Update(crc, start, made);
       produced += made;
+      data_.SetSize(static_cast<int64_t>(produced));  // gives back what the piece did not use
       if (made != 0 && progress) progress(static_cast<int64_t>(produced), bodySize);
       // Damaged data ends the decoding; the length check below reports it.
       if (status != LzmaStatus::Ok) break;
@@ -335,13 +409,13 @@ void TSetupPackageBuilder::Add(kel::TKELStream& stream, std::string_view name) {
         kel::kelFormat("\"%s\" does not fit in the package: a package holds less than 4 GiB", {name}));
 
   // Grow the body once and read the file straight into it.
-  ResizeBody(data_, static_cast<uint64_t>(offset + size));
+  uint8_t* target = data_.Extend(static_cast<size_t>(size));
   try {
     stream.SetPosition(0);
     int64_t done = 0;
     while (done < size) {
       const auto n = static_cast<size_t>(std::min<int64_t>(size - done, kCopyPiece));
-      stream.ReadBuffer(data_.Memory() + offset + done, n);
+      stream.ReadBuffer(target + done, n);
       done += static_cast<int64_t>(n);
     }
   } catch (...) {

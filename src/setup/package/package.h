@@ -96,7 +96,9 @@ class Scrambler {
   void Apply(uint8_t* data, size_t count);
 
  private:
+  static constexpr size_t kRun = 4096;
   std::string key_;
+  std::string repeated_;
   size_t position_ = 0;
 };
 
@@ -131,6 +133,37 @@ class TSetupPackageFileTable {
   std::vector<std::unique_ptr<TSetupPackageFileTableItem>> items_;
 };
 
+// The in-memory stream that holds a package's body. Besides the usual
+// stream operations it can grow without clearing the new room first
+// (`Extend`), which spares the reader and the builder a pass over the whole
+// body.
+class TSetupPackageData : public kel::TKELStream {
+ public:
+  size_t Read(void* buffer, size_t count) override;
+  size_t Write(const void* buffer, size_t count) override;
+  int64_t Seek(int64_t offset, kel::SeekOrigin origin) override;
+  int64_t GetSize() override { return static_cast<int64_t>(size_); }
+  // New bytes read as zero.
+  void SetSize(int64_t size) override;
+
+  const uint8_t* Memory() const { return buffer_.get(); }
+  uint8_t* Memory() { return buffer_.get(); }
+  std::string_view View() const { return {reinterpret_cast<const char*>(buffer_.get()), size_}; }
+  void Clear();
+  // Makes room for `capacity` bytes without touching them. Throws
+  // std::bad_alloc when the memory is not there.
+  void Reserve(size_t capacity);
+  // Appends `count` bytes left for the caller to fill and returns where
+  // they start; the stream's position does not move.
+  uint8_t* Extend(size_t count);
+
+ private:
+  std::unique_ptr<uint8_t[]> buffer_;
+  size_t size_ = 0;
+  size_t capacity_ = 0;
+  size_t position_ = 0;
+};
+
 class TCustomSetupPackage {
  public:
   virtual ~TCustomSetupPackage() = default;
@@ -139,12 +172,12 @@ class TCustomSetupPackage {
   const TSetupPackageFileTable& FileTable() const { return fileTable_; }
   // The body: the reader's holds files and table, the builder's the files
   // added so far.
-  kel::TKELMemoryStream& Data() { return data_; }
-  const kel::TKELMemoryStream& Data() const { return data_; }
+  TSetupPackageData& Data() { return data_; }
+  const TSetupPackageData& Data() const { return data_; }
 
  protected:
   TSetupPackageFileTable fileTable_;
-  kel::TKELMemoryStream data_;
+  TSetupPackageData data_;
 };
 
 class TSetupPackageReader : public TCustomSetupPackage {

@@ -413,6 +413,20 @@ class PatternCheck : public kel::TKELStream {
   int64_t mismatches_ = 0;
 };
 
+// A stream that cannot tell its size (GetSize fails), over another one.
+class UnsizedStream : public kel::TKELStream {
+ public:
+  explicit UnsizedStream(kel::TKELStream& inner) : inner_(inner) {}
+  size_t Read(void* buffer, size_t count) override { return inner_.Read(buffer, count); }
+  size_t Write(const void*, size_t) override { return 0; }
+  int64_t Seek(int64_t offset, kel::SeekOrigin origin) override {
+    return origin == kel::SeekOrigin::End ? -1 : inner_.Seek(offset, origin);
+  }
+
+ private:
+  kel::TKELStream& inner_;
+};
+
 TEST(SetupPackage, FileOf200MB) {
   constexpr int64_t kSize = 200LL << 20;
   orvi::test::TempDir dir;
@@ -442,6 +456,13 @@ TEST(SetupPackage, FileOf200MB) {
   std::unique_ptr<kel::TKELMemoryStream> small;
   ASSERT_TRUE(reader.GetFile("SMALL.TXT", small));
   EXPECT_EQ(small->View(), "small");
+  reader.Data().Clear();
+
+  // From a source of unknown size the body grows as it is decoded.
+  file.SetPosition(0);
+  UnsizedStream unsized(file);
+  TSetupPackageReader again(unsized);
+  EXPECT_EQ(again.Data().GetSize(), total);
 }
 
 }  // namespace
