@@ -5,6 +5,7 @@
 #include "kel/base/command_line.h"
 #include "kel/base/file_system.h"
 #include "kel/base/text.h"
+#include "kel/platform/sandbox.h"
 #include "setup/core/errors.h"
 #include "setup/core/extract.h"
 #include "setup/core/product_info.h"
@@ -102,7 +103,7 @@ void TSetup::NormalizeFlags() {
 
 void TSetup::SetDestination(const std::string& path) {
   if (path == destPath_) return;
-  destPath_ = kel::kelIncludeTrailingPathDelimiter(kel::kelExpandFileName(path));
+  destPath_ = kel::kelIncludeTrailingPathDelimiter(kel::kelExpandFileName(kel::platform::MachinePath(path)));
   product_->LoadInstalledInfo();
   if (product_->CanUpdate())
     flags_ |= UPDATE;
