@@ -12,7 +12,10 @@
 namespace kel::platform {
 
 // Administrator rights: the effective user is root. In the sandbox the
-// process always counts as elevated.
+// process counts as elevated unless ORVI_SETUP_SANDBOX_ELEVATED is "0", which
+// lets tests walk the elevated relaunch: a stand-in for the elevation program
+// then sets it to "1" for the program it starts.
+inline constexpr const char* kSandboxElevatedVariable = "ORVI_SETUP_SANDBOX_ELEVATED";
 bool IsElevated();
 
 // The Windows version this system stands for. Linux answers Windows 10

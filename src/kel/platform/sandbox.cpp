@@ -43,6 +43,14 @@ std::string SystemPath(std::string_view path) {
   return SandboxRoot() + normalized;
 }
 
+std::string MachinePath(std::string_view path) {
+  if (!IsSandboxed() || path.empty() || path.front() != '/') return std::string(path);
+  const std::string root = SandboxRoot();
+  const std::string normalized = NormalizePath(path);
+  if (root.empty() || normalized == root || normalized.starts_with(root + "/")) return std::string(path);
+  return SystemPath(path);
+}
+
 std::string NormalizePath(std::string_view path) {
   if (path.empty()) return {};
   const bool absolute = path.front() == '/';

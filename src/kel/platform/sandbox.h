@@ -31,6 +31,12 @@ std::string SandboxRoot();
 // unchanged.
 std::string SystemPath(std::string_view path);
 
+// A path the user gave (the destination on the command line) as a path of
+// the machine: in the sandbox an absolute path that does not already lie
+// inside DIR is taken as a path of the sandboxed machine (DIR followed by
+// it); otherwise the path is returned unchanged.
+std::string MachinePath(std::string_view path);
+
 // Lexical normalisation of a '/'-separated path: repeated '/' collapse, "."
 // parts go, ".." removes the part before it (never above the root of an
 // absolute path; kept at the start of a relative one). A trailing '/' stays.

@@ -17,6 +17,16 @@ namespace kel::platform {
 // a few seconds.
 bool ShellOpen(const std::string& target, const std::string& parameters, std::string* error = nullptr);
 
+struct UserAccount;
+
+// Opens `target` as ShellOpen does, but as `user`: a process running as root
+// drops to the user's ids and groups, home folder and environment before the
+// program or xdg-open runs, so that what is opened gets the user's rights
+// only. Any other process (not root, or already that user) simply opens it.
+// Whether the opened program worked is not known to the caller.
+bool ShellOpenAsUser(const std::string& target, const std::string& parameters, const UserAccount& user,
+                     std::string* error = nullptr);
+
 // Tells the desktop that applications and their file associations changed:
 // `update-desktop-database` runs on the applications folders that exist (the
 // all-users one, and the user's own when this process runs as that user or in

@@ -52,3 +52,27 @@ TEST(Sandbox, RelativeFolderIsFixedWhenFirstSeen) {
 
 }  // namespace
 }  // namespace kel::platform
+
+namespace kel::platform {
+namespace {
+
+TEST(Sandbox, PathsTheUserGivesLandInsideIt) {
+  orvi::test::ScopedEnv none(kSandboxVariable, nullptr);
+  EXPECT_EQ(MachinePath("/opt/ORVI"), "/opt/ORVI");
+  orvi::test::Sandbox sandbox;
+  const std::string root = sandbox.Root();
+  const struct {
+    std::string given, machine;
+  } rows[] = {
+      {"/opt/My Apps/ORVI", root + "/opt/My Apps/ORVI"},
+      {root + "/opt/ORVI/", root + "/opt/ORVI/"},  // already inside
+      {root, root},
+      {"/../etc", root + "/etc"},
+      {"relative/dir", "relative/dir"},
+      {"", ""},
+  };
+  for (const auto& row : rows) EXPECT_EQ(MachinePath(row.given), row.machine) << row.given;
+}
+
+}  // namespace
+}  // namespace kel::platform

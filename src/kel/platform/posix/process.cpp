@@ -45,7 +45,13 @@ std::vector<char*> MakeArgv(const std::string& program, const std::vector<std::s
 
 }  // namespace
 
-bool IsElevated() { return IsSandboxed() || ::geteuid() == 0; }
+bool IsElevated() {
+  if (IsSandboxed()) {
+    const char* elevated = std::getenv(kSandboxElevatedVariable);
+    return !(elevated && std::string_view(elevated) == "0");
+  }
+  return ::geteuid() == 0;
+}
 
 bool IsExecutableFile(const std::string& path) {
   struct stat info;

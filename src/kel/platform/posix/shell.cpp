@@ -4,10 +4,17 @@
 #include "kel/platform/shell.h"
 
 #include <fcntl.h>
+#include <grp.h>
+#include <sys/wait.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <string_view>
+#include <vector>
+
+extern char** environ;
 
 #include "kel/platform/filesystem.h"
 #include "kel/platform/posix/command_line.h"
@@ -45,10 +52,19 @@ std::string WithoutExtension(std::string name) {
 
 }  // namespace
 
-bool ShellOpen(const std::string& target, const std::string& parameters, std::string* error) {
+namespace {
+
+// What opening `target` runs: the program itself with its parameters, or
+// xdg-open with the document. An empty command when there is nothing to run.
+struct OpenCommand {
+  std::vector<std::string> command;  // program first
+  bool viaOpener = false;            // xdg-open, which reports failure by its exit code
+};
+
+OpenCommand ResolveOpen(const std::string& target, const std::string& parameters, std::string* error) {
   if (target.empty()) {
     if (error) *error = posix::ErrorText(ENOENT);
-    return false;
+    return {};
   }
   // A program: an executable file, or a bare name found in $PATH.
   std::string program;
@@ -58,25 +74,97 @@ bool ShellOpen(const std::string& target, const std::string& parameters, std::st
     program = FindExecutable(target);
   }
   if (!program.empty()) {
-    const StartResult started = StartProgram(program, posix::SplitWindowsArguments(parameters));
-    if (!started.started && error) *error = started.error;
-    return started.started;
+    std::vector<std::string> command = posix::SplitWindowsArguments(parameters);
+    command.insert(command.begin(), program);
+    return {std::move(command), false};
   }
-
   const std::string opener = FindExecutable("xdg-open");
   if (opener.empty()) {
     if (error) *error = "xdg-open is not installed.";
-    return false;
+    return {};
   }
-  const std::string document = Exists(target) ? AbsolutePath(target) : target;
-  const StartResult opened = StartProgram(opener, {document}, kOpenerWaitMs);
+  return {{opener, Exists(target) ? AbsolutePath(target) : target}, true};
+}
+
+}  // namespace
+
+bool ShellOpen(const std::string& target, const std::string& parameters, std::string* error) {
+  OpenCommand open = ResolveOpen(target, parameters, error);
+  if (open.command.empty()) return false;
+  std::vector<std::string>& command = open.command;
+  const std::string program = command.front();
+  command.erase(command.begin());
+  if (!open.viaOpener) {
+    const StartResult started = StartProgram(program, command);
+    if (!started.started && error) *error = started.error;
+    return started.started;
+  }
+  const StartResult opened = StartProgram(program, command, kOpenerWaitMs);
   if (!opened.started) {
     if (error) *error = opened.error;
     return false;
   }
   if (opened.exited && opened.exitCode != 0) {
-    if (error) *error = "xdg-open could not open \"" + document + "\".";
+    if (error) *error = "xdg-open could not open \"" + command.front() + "\".";
     return false;
+  }
+  return true;
+}
+
+bool ShellOpenAsUser(const std::string& target, const std::string& parameters, const UserAccount& user,
+                     std::string* error) {
+  if (::geteuid() != 0 || user.uid == 0 || user.uid == ::geteuid()) return ShellOpen(target, parameters, error);
+  std::vector<std::string> command = ResolveOpen(target, parameters, error).command;
+  if (command.empty()) return false;
+
+  // Everything the child needs is prepared here: between fork and exec only
+  // async-signal-safe calls are made.
+  std::vector<gid_t> groups(64);
+  int groupCount = static_cast<int>(groups.size());
+  if (::getgrouplist(user.name.c_str(), user.gid, groups.data(), &groupCount) < 0) {
+    groups.resize(static_cast<size_t>(groupCount));
+    if (::getgrouplist(user.name.c_str(), user.gid, groups.data(), &groupCount) < 0) groupCount = 0;
+  }
+  groups.resize(static_cast<size_t>(std::max(groupCount, 0)));
+  std::vector<std::string> environment;
+  for (char** entry = environ; *entry; ++entry) {
+    const std::string_view variable(*entry);
+    if (variable.starts_with("HOME=") || variable.starts_with("USER=") || variable.starts_with("LOGNAME=") ||
+        variable.starts_with("XDG_RUNTIME_DIR=") || variable.starts_with("SUDO_") || variable.starts_with("PKEXEC_"))
+      continue;
+    environment.emplace_back(variable);
+  }
+  environment.push_back("HOME=" + user.home);
+  environment.push_back("USER=" + user.name);
+  environment.push_back("LOGNAME=" + user.name);
+  const std::string runtime = "/run/user/" + std::to_string(user.uid);
+  if (IsDirectory(runtime)) environment.push_back("XDG_RUNTIME_DIR=" + runtime);
+  std::vector<char*> argv, envp;
+  for (std::string& item : command) argv.push_back(item.data());
+  argv.push_back(nullptr);
+  for (std::string& item : environment) envp.push_back(item.data());
+  envp.push_back(nullptr);
+  const std::string home = user.home;
+
+  const pid_t child = ::fork();
+  if (child < 0) {
+    posix::ReportErrno(error);
+    return false;
+  }
+  if (child == 0) {
+    // The child starts a grandchild and ends at once, so the opened program
+    // is nobody's zombie; the grandchild drops root before it executes.
+    if (::fork() != 0) ::_exit(0);
+    ::setsid();
+    if (::setgroups(groups.size(), groups.data()) != 0 || ::setgid(user.gid) != 0 || ::setuid(user.uid) != 0 ||
+        ::setuid(0) == 0)
+      ::_exit(127);
+    if (::chdir(home.c_str()) != 0 && ::chdir("/") != 0) ::_exit(127);
+    ::execve(argv[0], argv.data(), envp.data());
+    ::_exit(127);
+  }
+  int status;
+  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
   }
   return true;
 }

@@ -1,0 +1,48 @@
+// What the program's user interface supplies to the entry: the hand-over of
+// calls to its thread, its questions and error box, its language dialog and
+// its wizard. The console front end serves unattended runs; the wizard's
+// front end builds on the same interface.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "setup/core/dispatcher.h"
+#include "setup/core/language_choice.h"
+#include "setup/core/prompt.h"
+
+namespace setup {
+
+class TSetup;
+
+class ISetupFrontEnd {
+ public:
+  virtual ~ISetupFrontEnd() = default;
+  virtual std::unique_ptr<ISetupDispatcher> CreateDispatcher() = 0;
+  virtual std::unique_ptr<ISetupUserPrompt> CreatePrompt() = 0;
+  // The language dialog; nullptr takes the preselected language.
+  virtual ISetupLanguageDialog* LanguageDialog() = 0;
+  // Shows the wizard until it closes (the wizard starts the worker and the
+  // post-installation programs). False when this front end has none.
+  virtual bool RunWizard(TSetup& session) = 0;
+  // Runs the worker of an unattended run that still shows its progress
+  // (AUTO without SILENT) and follows it until it has finished.
+  virtual void FollowRun(TSetup& session) = 0;
+  // The program's error box, captioned "Setup".
+  virtual void ShowError(const std::string& message) = 0;
+};
+
+// The front end of a run without windows: calls are handed to the waiting
+// main thread, questions are asked on the terminal when standard input is
+// one (else answered Abort), errors and progress go to standard error.
+class TSetupConsoleFrontEnd : public ISetupFrontEnd {
+ public:
+  std::unique_ptr<ISetupDispatcher> CreateDispatcher() override;
+  std::unique_ptr<ISetupUserPrompt> CreatePrompt() override;
+  ISetupLanguageDialog* LanguageDialog() override { return nullptr; }
+  bool RunWizard(TSetup&) override { return false; }
+  void FollowRun(TSetup& session) override;
+  void ShowError(const std::string& message) override;
+};
+
+}  // namespace setup

@@ -1,0 +1,36 @@
+// The choice of the setup language: the entries offered (one per language
+// file of the setup package, ordered by display name), the preselected one,
+// and the dialog interface through which a user picks.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace setup {
+
+class TSetupResources;
+
+struct TSetupLanguageEntry {
+  std::string Name;  // [File] Name
+  std::string Icon;  // the icon file's bytes ([File] Icon); empty when none
+  int LangId = 0;    // [File] LangId
+  int Index = 0;     // position in the resources' Languages list
+};
+
+// The entries for the language files of the setup package, ordered by display
+// name ignoring case; equal names keep the order of the Languages list.
+std::vector<TSetupLanguageEntry> CollectLanguageEntries(const TSetupResources& resources);
+
+// Position of the preselected entry: the one for the user's interface
+// language, else the one with 1033, else the first; -1 when there are none.
+int PreselectLanguage(const std::vector<TSetupLanguageEntry>& entries, int userLangId);
+
+// The language dialog: shows the entries and returns the position selected
+// when it closes (-1 for none).
+class ISetupLanguageDialog {
+ public:
+  virtual ~ISetupLanguageDialog() = default;
+  virtual int Choose(const std::vector<TSetupLanguageEntry>& entries, int preselected) = 0;
+};
+
+}  // namespace setup

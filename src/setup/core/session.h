@@ -1,0 +1,123 @@
+// The setup session: the one object of a run. It reads the switches, decides
+// the mode and the flags, owns the destination, the option store, the error
+// list, the resources, the product description and the worker, and hands the
+// worker's notifications to the listeners on the user-interface thread.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "kel/base/ini_file.h"
+#include "kel/base/string_list.h"
+#include "setup/core/dispatcher.h"
+#include "setup/core/notify.h"
+
+namespace setup {
+
+class TSetupResources;
+class TSetupProductInfo;
+class TSetupThread;
+class TSetupExtractHelper;
+class ISetupUserPrompt;
+
+// Flag bit indexes (HasFlag, SetFlag) and values (Flags, SetFlags).
+enum : int { sfAUTO = 0, sfPORTABLE = 1, sfUPDATE = 2, sfSILENT = 3, sfRUN = 4, sfNOBACKUP = 5 };
+enum : uint8_t {
+  AUTO = 1,
+  PORTABLE = 2,
+  UPDATE = 4,
+  SILENT = 8,
+  RUN = 16,
+  NOBACKUP = 32,
+};
+
+enum class TSetupMode : uint8_t { Install = 0, Uninstall = 1 };
+enum class TSetupState : uint8_t { Idle = 0, Running = 1, Finished = 2 };
+
+class TSetup {
+ public:
+  // Builds the session from the command-line parameters: creates the product
+  // description (of the registered class) and the resources, then reads the
+  // switches. Publishes itself as the process-wide session while it lives.
+  TSetup(const std::string& params, std::unique_ptr<TSetupResources> resources,
+         std::unique_ptr<ISetupDispatcher> dispatcher, std::unique_ptr<ISetupUserPrompt> prompt);
+  ~TSetup();
+  TSetup(const TSetup&) = delete;
+  TSetup& operator=(const TSetup&) = delete;
+
+  // The process-wide session; only valid while one exists.
+  static TSetup& Instance();
+  static bool Exists();
+
+  TSetupMode Mode() const { return mode_; }
+  uint8_t Flags() const { return flags_; }
+  bool HasFlag(int index) const { return index <= 7 && (flags_ >> index) & 1; }
+  void SetFlag(int index, bool on);
+  // Fails with EInstallerMysteryError "Invalid Arguments" when AUTO or SILENT
+  // would change.
+  void SetFlags(uint8_t value);
+  void NormalizeFlags();
+
+  const std::string& DestPath() const { return destPath_; }
+  void SetDestination(const std::string& path);
+
+  kel::TKELIniFile& Settings() { return settings_; }
+  TSetupResources& Resources() { return *resources_; }
+  TSetupProductInfo& Product() { return *product_; }
+  TSetupExtractHelper& Extractor() { return *extractor_; }
+  ISetupDispatcher& Dispatcher() { return *dispatcher_; }
+  ISetupUserPrompt& Prompt() { return *prompt_; }
+  TSetupState State() const { return state_; }
+
+  // The error list: texts collected during the run, in order.
+  bool HasErrors() const;
+  void LogError(const std::string& text);
+  kel::TKELStringList Errors() const;
+  // The run ended because the user chose to stop it (a stop request, or
+  // Abort when asked about a file); the program's exit status tells it.
+  void MarkAbortedByUser() { abortedByUser_ = true; }
+  bool AbortedByUser() const { return abortedByUser_; }
+
+  void AddListener(IInstallerNotify* listener);
+  void RemoveListener(IInstallerNotify* listener);
+
+  // Runs the worker once; with wait, returns when it has finished (serving
+  // its notifications meanwhile).
+  void Start(bool wait);
+  // Stops and frees the worker, if any.
+  void FreeWorker();
+  // Starts the script's post-installation programs that are switched on.
+  void RunPostActions();
+
+  // From any thread: delivers Notify(code, value) to the listeners on the
+  // user-interface thread and returns when they have run.
+  void SendNotify(int code, intptr_t value);
+  void SendStatus(const std::string& text);
+
+ private:
+  void ReadSwitches(const std::string& params);
+  void Dispatch(int code, intptr_t value);
+
+  kel::TKELIniFile settings_;
+  std::string destPath_;
+  mutable std::mutex errorsLock_;
+  kel::TKELStringList errors_;
+  std::unique_ptr<ISetupDispatcher> dispatcher_;
+  std::unique_ptr<ISetupUserPrompt> prompt_;
+  std::recursive_mutex lock_;  // listener list and dispatch
+  std::vector<IInstallerNotify*> listeners_;
+  TSetupMode mode_ = TSetupMode::Install;
+  uint8_t flags_ = 0;
+  std::unique_ptr<TSetupProductInfo> product_;
+  std::unique_ptr<TSetupResources> resources_;
+  std::unique_ptr<TSetupExtractHelper> extractor_;
+  TSetupState state_ = TSetupState::Idle;
+  std::unique_ptr<TSetupThread> worker_;
+  std::atomic<bool> abortedByUser_{false};
+};
+
+}  // namespace setup

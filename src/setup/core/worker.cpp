@@ -1,0 +1,78 @@
+#include "setup/core/worker.h"
+
+#include "kel/base/error.h"
+#include "setup/core/dispatcher.h"
+#include "setup/core/notify.h"
+#include "setup/core/product_info.h"
+#include "setup/core/session.h"
+
+namespace setup {
+
+TSetupThread::~TSetupThread() {
+  if (!thread_.joinable()) return;
+  Terminate();
+  WaitFor();
+}
+
+void TSetupThread::Start() {
+  if (thread_.joinable() || finished_) return;
+  thread_ = std::thread([this] { Execute(); });
+}
+
+void TSetupThread::Terminate() {
+  terminated_ = true;
+  std::lock_guard lock(lock_);
+  if (current_) current_->Cancel();
+}
+
+void TSetupThread::WaitFor() {
+  if (!thread_.joinable()) return;
+  TSetup::Instance().Dispatcher().WaitUntil([this] { return finished_.load(); });
+  thread_.join();
+}
+
+void TSetupThread::PopulateActions() {
+  TSetup::Instance().Product().PopulateActions([this](const TSetupActionClass& actionClass) {
+    std::unique_ptr<TSetupAction> action = actionClass.create();
+    action->OnProgress = [this](TSetupAction&) { ReportProgress(); };
+    actions_.Add(std::move(action));
+  });
+}
+
+void TSetupThread::ReportProgress() {
+  int current;
+  {
+    std::lock_guard lock(lock_);
+    current = current_ ? current_->Progress() : 0;
+  }
+  const int overall = actions_.Progress();
+  TSetup& session = TSetup::Instance();
+  session.SendNotify(neProgress, static_cast<intptr_t>(overall) * 65536 + current);
+  session.SendNotify(neRepaint, 0);
+}
+
+void TSetupThread::Execute() {
+  TSetup& session = TSetup::Instance();
+  try {
+    PopulateActions();
+    for (size_t i = 0; i < actions_.Count() && !terminated_; ++i) {
+      {
+        std::lock_guard lock(lock_);
+        current_ = &actions_[i];
+      }
+      ReportProgress();  // never while holding the lock: Terminate may be waiting for it
+      actions_[i].Run();
+    }
+  } catch (const kel::Exception& e) {
+    session.LogError(e.Message());
+  }
+  {
+    std::lock_guard lock(lock_);
+    current_ = nullptr;
+  }
+  session.SendNotify(neFinished, terminated_ ? 1 : 0);
+  finished_ = true;
+  session.Dispatcher().Wake();
+}
+
+}  // namespace setup

@@ -1,0 +1,45 @@
+// The product description of the ORVI player: what is installed in the
+// destination, whether it can be updated, whether it is portable, and which
+// actions make up a run.
+#pragma once
+
+#include <string>
+
+#include "kel/base/ini_file.h"
+#include "setup/core/product_info.h"
+
+namespace setup {
+
+class TProductInfoORVI : public TSetupProductInfo {
+ public:
+  // The installation elsewhere on this machine: the folder of the registered
+  // "ORVI" (or "ORVI3") entry, else the folder of a running player; "" when
+  // there is none.
+  static std::string FindExistingInstallation();
+
+  std::string GetDefaultPath() override;
+  // 3.50 up to 5.39 can be updated.
+  bool CanUpdate() override;
+  // [System] UserMode of the installation reads false.
+  bool IsPortableInstallation() override;
+  int GetInstalledVersion() override;
+  // Reads ORVI.ini (or the ORVI3.ini of 3.x versions) of the destination and
+  // copies its [Integration] choices into the option store.
+  void LoadInstalledInfo() override;
+  void PopulateActions(const TAddAction& add) override;
+  void PopulatePages(const TAddPage& add) override;
+
+  // Whether the add-ons page (and action) is part of this run: an
+  // interactive run in the "Russian" setup language.
+  static bool AddonsAvailable();
+
+  const kel::TKELIniFile& InstalledConfig() const { return installedConfig_; }
+
+ private:
+  kel::TKELIniFile installedConfig_;
+};
+
+// Makes TProductInfoORVI the product description class of the program.
+void RegisterProductORVI();
+
+}  // namespace setup
