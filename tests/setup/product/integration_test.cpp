@@ -101,7 +101,9 @@ const char* const kShortcuts =
     "</Shortcuts>";
 
 // A session over kShortcuts with the player and its notes in the destination
-// (/srv, outside the program folders, so that the portable flag holds).
+// (/srv, outside the program folders, so that the portable flag holds). The
+// current folder is an empty folder of the sandbox: entries whose path stays
+// relative (an unknown variable) must not land there.
 class ShortcutsTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -122,12 +124,22 @@ class ShortcutsTest : public ::testing::Test {
         {"notes", resources.CommonProgramsPath + "ORVI/Release Notes.desktop"},
         {"lower", session.DestPath() + "Links/$desktop.desktop"},
     };
+    cwd_ = fixture_->Machine() / "/cwd";
+    fs::create_directories(cwd_);
+    oldCwd_ = kel::platform::CurrentDirectory();
+    ASSERT_TRUE(kel::platform::SetCurrentDirectory(cwd_));
+  }
+  void TearDown() override {
+    if (!oldCwd_.empty()) {
+      EXPECT_TRUE(fs::is_empty(cwd_)) << "a shortcut was written to the current folder";
+      kel::platform::SetCurrentDirectory(oldCwd_);
+    }
   }
 
   TSetup& Session() { return fixture_->Session(); }
 
   std::optional<SessionFixture> fixture_;
-  std::string player_, notes_;
+  std::string player_, notes_, cwd_, oldCwd_;
   std::map<std::string, std::string> links_;
 };
 
@@ -145,12 +157,6 @@ TEST_F(ShortcutsTest, WrittenForAllowedRootsAndPrograms) {
       {false, nullptr, "ShortcutDesktop=0\r\n", {"menu"}},
       {false, "6.1", "ShortcutStartMenu=0\r\n", {"desktop", "lower"}},
   };
-  // Entries whose path stays relative (an unknown variable) must not land in
-  // the current folder.
-  const std::string cwd = fixture_->Machine() / "/cwd";
-  fs::create_directories(cwd);
-  const std::string oldCwd = kel::platform::CurrentDirectory();
-  ASSERT_TRUE(kel::platform::SetCurrentDirectory(cwd));
   const std::string validator = kel::platform::FindExecutable("desktop-file-validate");
 
   for (const auto& row : rows) {
@@ -178,9 +184,8 @@ TEST_F(ShortcutsTest, WrittenForAllowedRootsAndPrograms) {
     EXPECT_EQ(written, row.written);
     EXPECT_EQ(progress, (std::vector<int>{16, 33, 50, 66, 83, 100}));
     EXPECT_FALSE(fs::exists(Session().Resources().CommonProgramsPath + "Gone")) << "no folder for a missing target";
-    EXPECT_TRUE(fs::is_empty(cwd));
+    EXPECT_TRUE(fs::is_empty(cwd_));
   }
-  ASSERT_TRUE(kel::platform::SetCurrentDirectory(oldCwd));
 }
 
 TEST_F(ShortcutsTest, ExistingShortcutToTheSameTargetIsLeftAlone) {
