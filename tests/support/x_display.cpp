@@ -45,6 +45,8 @@ XvfbServer::XvfbServer() {
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) return;
   // Xvfb writes the display number it chose to this descriptor of its own.
+  // It must not reset when its last client leaves: a connection made during
+  // the reset fails.
   constexpr int kChildFd = 100;
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -52,7 +54,7 @@ XvfbServer::XvfbServer() {
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
   const std::string fdText = std::to_string(kChildFd);
-  const char* argv[] = {"Xvfb", "-displayfd", fdText.c_str(), "-nolisten", "tcp", "-screen", "0", "320x240x24", nullptr};
+  const char* argv[] = {"Xvfb", "-displayfd", fdText.c_str(), "-nolisten", "tcp", "-noreset", "-screen", "0", "320x240x24", nullptr};
   const int spawned = posix_spawnp(&pid_, "Xvfb", &actions, nullptr, const_cast<char* const*>(argv), environ);
   posix_spawn_file_actions_destroy(&actions);
   close(fds[1]);

@@ -53,6 +53,26 @@ bool AtLeast(const kel::platform::OsVersion& version, uint32_t major, uint32_t m
   return version.major > major || (version.major == major && version.minor >= minor);
 }
 
+// One entry of the script's shortcuts: its name is the shortcut file, its
+// source the target. Entries under none of the allowed roots are skipped,
+// and so are (before their folder is made) entries with a missing target
+// or, when only programs get shortcuts, a target that is no program. A
+// shortcut that already leads to the target is left as it is.
+void CreateShortcut(const TSetupResources& resources, const TSetupScriptFile& item,
+                    const kel::TKELStringList& allowedRoots, bool programsOnly) {
+  const std::string upper = kel::kelUpperCase(item.Name);
+  if (std::none_of(allowedRoots.Items().begin(), allowedRoots.Items().end(),
+                   [&](const auto& root) { return upper.find(root.text) != std::string::npos; }))
+    return;
+  const std::string target = resources.ExpandPath(item.SourceName());
+  const std::string link = resources.ExpandPath(item.Name);
+  if (!IsAbsolute(target) || !IsAbsolute(link) || !kel::kelFileExists(target)) return;
+  if (programsOnly && !kel::platform::IsExecutableFile(target)) return;
+  if (!kel::kelForceDirectories(kel::kelExtractFilePath(link))) return;
+  if (kel::kelFileExists(link) && kel::kelShellGetLinkTarget(link) == target) return;
+  kel::kelShellCreateLink(link, target);  // a failure skips the entry
+}
+
 }  // namespace
 
 // --- Integration through the helper ----------------------------------------------
@@ -102,21 +122,7 @@ void TSetupActionShortcuts::Execute() {
   const TSetupScriptGroup& shortcuts = Script().Shortcuts;
   const int count = shortcuts.Count();
   for (int i = 0; i < count; ++i) {
-    const TSetupScriptFile& item = shortcuts[i];
-    const std::string upper = kel::kelUpperCase(item.Name);
-    const bool allowed = std::any_of(AllowedRoots.Items().begin(), AllowedRoots.Items().end(),
-                                     [&](const auto& root) { return upper.find(root.text) != std::string::npos; });
-    const std::string target = allowed ? Resources().ExpandPath(item.SourceName()) : std::string();
-    const std::string link = allowed ? Resources().ExpandPath(item.Name) : std::string();
-    if (allowed && IsAbsolute(target) && IsAbsolute(link) &&
-        (!programsOnly || kel::platform::IsExecutableFile(target))) {
-      // A shortcut that already leads to the target is left as it is; one
-      // whose target is missing, or whose folder cannot be made, is skipped
-      // (before its folder is made).
-      if (kel::kelFileExists(target) && kel::kelForceDirectories(kel::kelExtractFilePath(link)) &&
-          !(kel::kelFileExists(link) && kel::kelShellGetLinkTarget(link) == target))
-        kel::kelShellCreateLink(link, target);
-    }
+    CreateShortcut(Resources(), shortcuts[i], AllowedRoots, programsOnly);
     SetProgress((i + 1) * 100 / count);
   }
 }

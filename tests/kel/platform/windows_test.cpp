@@ -20,7 +20,7 @@ using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
 TEST(Windows, NothingWithoutAReachableDisplay) {
-  for (const char* display : {static_cast<const char*>(nullptr), "", ":9999", "no-such-host.invalid:0", "garbage"}) {
+  for (const char* display : {static_cast<const char*>(nullptr), "", ":9999", "garbage"}) {
     ScopedEnv env("DISPLAY", display);
     const char* shown = display ? display : "(unset)";
     EXPECT_THAT(FindTopLevelWindows("TORVIMainForm"), IsEmpty()) << shown;

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <regex>
 
 #include "kel/base/ini_file.h"
 #include "kel/base/text.h"
@@ -23,6 +22,22 @@ SessionSpec AutoSpec() {
   return spec;
 }
 
+// "{XXXXXXXX-XXXX-4XXX-YXXX-XXXXXXXXXXXX}" with upper-case hexadecimal
+// digits: a random (version 4, variant 1) GUID in registry form.
+bool IsRegistryGuid(const std::string& text) {
+  const std::string pattern = "{XXXXXXXX-XXXX-4XXX-YXXX-XXXXXXXXXXXX}";
+  if (text.size() != pattern.size()) return false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    const bool hex = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
+    const bool ok = pattern[i] == 'X'   ? hex
+                    : pattern[i] == 'Y' ? (c == '8' || c == '9' || c == 'A' || c == 'B')
+                                        : c == pattern[i];
+    if (!ok) return false;
+  }
+  return true;
+}
+
 // Runs the action and returns the file's bytes with the written ID (which
 // must be a GUID in registry form) replaced by "{ID}"; `id` receives it.
 std::string RunConfig(SessionFixture& fixture, std::string* id = nullptr) {
@@ -33,8 +48,7 @@ std::string RunConfig(SessionFixture& fixture, std::string* id = nullptr) {
   const std::string file = session.DestPath() + "ORVI.ini";
   kel::TKELIniFile written(file);
   const std::string guid = written.ReadString("System", "ID", "");
-  EXPECT_TRUE(std::regex_match(guid, std::regex(R"(\{[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}\})")))
-      << guid;
+  EXPECT_TRUE(IsRegistryGuid(guid)) << guid;
   if (id) *id = guid;
   std::string bytes = orvi::test::ReadFileBytes(file);
   for (const kel::TKELEncoding& encoding : {kel::TKELEncoding::UTF8(), kel::TKELEncoding::UTF16LE()}) {
