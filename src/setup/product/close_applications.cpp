@@ -15,7 +15,7 @@ std::atomic<int64_t> passIntervalMs{2000};
 
 const std::vector<std::string>& TSetupActionCloseApplications::WindowClasses() {
   static const std::vector<std::string> classes = {
-      "TORVI2EditorForm", "TORVI2MainW",      "TORVI3MainWindow", "TORVIATEForm",
+      "TORVI2EditorForm",       "TORVI2MainW",      "TORVI3MainWindow", "TORVIATEForm",
       "TORVIConverterMainForm", "TORVILibMainForm", "TORVIMainForm",
   };
   return classes;
