@@ -27,18 +27,20 @@ void TSetupActionCloseApplications::SetPassInterval(std::chrono::milliseconds in
 
 // Each pass asks one window of every class to close, then gives the programs
 // time to go; passes go on until one finds no window. A program that asks
-// the user something first keeps the setup here until it is answered.
+// the user something first keeps the setup here until it is answered. When
+// no program runs, the first pass finds nothing and the action ends at once:
+// waiting then would only delay every run.
 void TSetupActionCloseApplications::Execute() {
   ReportStatus(GetCommonText("A8"));
-  bool found = true;
-  while (found) {
-    found = false;
+  for (;;) {
+    bool found = false;
     for (const std::string& windowClass : WindowClasses()) {
       const std::vector<kel::platform::WindowId> windows = kel::platform::FindTopLevelWindows(windowClass);
       if (windows.empty()) continue;
       kel::platform::CloseWindow(windows.front());
       found = true;
     }
+    if (!found) return;
     std::unique_lock<std::mutex> lock(lock_);
     if (wake_.wait_for(lock, std::chrono::milliseconds(passIntervalMs.load()), [this] { return cancelled_; })) return;
   }

@@ -83,9 +83,7 @@ TEST_F(CloseApplicationsTest, WithoutADisplayOnePassAndDone) {
   TSetupActionCloseApplications::SetPassInterval(1000ms);
   const auto start = Clock::now();
   ASSERT_TRUE(RunWorker(20s));
-  const auto elapsed = Clock::now() - start;
-  EXPECT_GE(elapsed, 1000ms);
-  EXPECT_LT(elapsed, 2000ms) << "a second pass was made";
+  EXPECT_LT(Clock::now() - start, 1000ms) << "nothing to close: no waiting";
   EXPECT_EQ(StatusReports("A8 closing"), 1);
   EXPECT_FALSE(Session().HasErrors()) << Session().Errors().Text();
 }
