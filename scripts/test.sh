@@ -2,7 +2,9 @@
 # Sets up the machine, builds everything and runs every test:
 #   1. the normal build (build/), all tests;
 #   2. the AddressSanitizer + UndefinedBehaviorSanitizer build (build-asan/),
-#      all tests again.
+#      all tests again;
+#   3. the ThreadSanitizer build (build-tsan/) of the setup engine's test
+#      program only, running the tests that drive the worker thread.
 # Options: --quick runs only step 1.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
@@ -33,4 +35,11 @@ if ((quick == 0)); then
   build build-asan -DORVI_SANITIZE=address,undefined -DORVI_BUILD_BENCHMARKS=OFF
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 run_tests build-asan
   echo "test: sanitizer build passed ($((SECONDS - start)) s)"
+
+  cmake -S . -B build-tsan -G Ninja -DORVI_SANITIZE=thread -DORVI_BUILD_BENCHMARKS=OFF >/dev/null
+  cmake --build build-tsan -j "$jobs" --target setup_core_tests
+  TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+    ctest --test-dir build-tsan --output-on-failure --no-tests=error -j "$jobs" --timeout 600 \
+    -R '^(WorkerTest|Session[A-Za-z]*|ExtractTest)\.'
+  echo "test: thread sanitizer build passed ($((SECONDS - start)) s)"
 fi

@@ -263,3 +263,47 @@ TEST_F(ExtractTest, TargetsInUse) {
 
 }  // namespace
 }  // namespace setup
+
+namespace setup {
+namespace {
+
+TEST(FileServices, FileList) {
+  orvi::test::Sandbox machine;
+  const std::string root = machine / "/src";
+  machine.WriteFile("/src/a.txt", "a");
+  machine.WriteFile("/src/Sub/B.TXT", "b");
+  machine.WriteFile("/src/!Backup/old.txt", "old");
+  TSetupFileList list;
+  list.Add("/x/b.txt", "/y/b.txt");
+  list.AddFolder(root, root + "/!backup", "/target/");
+  std::set<std::string> items;
+  for (const TSetupFileListItem& item : list) items.insert(item.Source + " -> " + item.Target);
+  EXPECT_EQ(items, (std::set<std::string>{"/x/b.txt -> /y/b.txt", root + "/a.txt -> /target/a.txt",
+                                          root + "/Sub/B.TXT -> /target/Sub/B.TXT"}));
+  list.RemoveByName("b.txt");
+  ASSERT_EQ(list.Count(), 1u);
+  EXPECT_EQ(list[0].Target, "/target/a.txt");
+}
+
+TEST(FileServices, DeleteAndRun) {
+  orvi::test::Sandbox machine;
+  const std::string file = machine.WriteFile("/data/file", "x");
+  DeleteFileOrSchedule(file);
+  EXPECT_FALSE(fs::exists(file));
+  DeleteFileOrSchedule(file);  // already gone: nothing to do
+  fs::create_directories(machine / "/data/folder");
+  DeleteFileOrSchedule(machine / "/data/folder");  // folders are not its business
+  EXPECT_TRUE(fs::is_directory(machine / "/data/folder"));
+
+  // RunAndWait returns when the program has ended; the program may sit in a
+  // folder with spaces and take parameters.
+  const std::string program = machine.WriteFile("/my programs/write", "#!/bin/sh\nsleep 0.2\necho \"$1\" > \"$2\"\n");
+  fs::permissions(program, fs::perms::owner_all);
+  const std::string out = machine / "/data/out";
+  EXPECT_TRUE(RunAndWait(program + " done " + out));
+  EXPECT_EQ(ReadFileBytes(out), "done\n");
+  EXPECT_FALSE(RunAndWait(machine / "/missing program"));
+}
+
+}  // namespace
+}  // namespace setup
