@@ -45,7 +45,15 @@ setup::TSetupAnswer TScriptedPrompt::AskAbortRetryIgnore(const std::string& text
 }
 
 void TRecordingListener::Notify(int code, intptr_t value) {
-  entries.push_back({code, value, code == setup::neStatusText ? setup::StatusTextOf(value) : std::string()});
+  entries.push_back({code, value, code == setup::neStatusText ? setup::StatusTextOf(value) : std::string(),
+                     std::this_thread::get_id()});
+}
+
+std::vector<intptr_t> TRecordingListener::Values(int code) const {
+  std::vector<intptr_t> values;
+  for (const Entry& entry : entries)
+    if (entry.code == code) values.push_back(entry.value);
+  return values;
 }
 
 SessionFixture::SessionFixture(const SessionSpec& spec) {
@@ -65,5 +73,7 @@ SessionFixture::SessionFixture(const SessionSpec& spec) {
 }
 
 SessionFixture::~SessionFixture() { session_.reset(); }
+
+TTestProduct& SessionFixture::Product() { return dynamic_cast<TTestProduct&>(session_->Product()); }
 
 }  // namespace orvi::test

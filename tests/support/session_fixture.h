@@ -6,6 +6,7 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -45,15 +46,18 @@ class TScriptedPrompt : public setup::ISetupUserPrompt {
   std::vector<std::string> errors;
 };
 
-// Records every notification, on the thread that delivered it.
+// Records every notification with the thread that delivered it.
 class TRecordingListener : public setup::IInstallerNotify {
  public:
   struct Entry {
     int code;
     intptr_t value;
     std::string text;  // of neStatusText
+    std::thread::id thread;
   };
   void Notify(int code, intptr_t value) override;
+  // The values of the notifications with that code, in order.
+  std::vector<intptr_t> Values(int code) const;
   std::vector<Entry> entries;
 };
 
@@ -90,12 +94,33 @@ class TTestProduct : public setup::TSetupProductInfo {
   int loads = 0;
 };
 
+// Resets TTestProduct's shared answers when made and when it goes away, so
+// that no test sees what another one chose. Every test that touches them
+// holds one.
+class TTestProductScope {
+ public:
+  TTestProductScope() { Reset(); }
+  ~TTestProductScope() { Reset(); }
+  TTestProductScope(const TTestProductScope&) = delete;
+  TTestProductScope& operator=(const TTestProductScope&) = delete;
+
+ private:
+  static void Reset() {
+    TTestProduct::Actions.clear();
+    TTestProduct::canUpdate = false;
+    TTestProduct::portable = false;
+    TTestProduct::installedVersion = 0;
+  }
+};
+
 class SessionFixture {
  public:
   explicit SessionFixture(const SessionSpec& spec);
   ~SessionFixture();
 
   setup::TSetup& Session() { return *session_; }
+  // The session's product description when it is the fixture's TTestProduct.
+  TTestProduct& Product();
   TScriptedPrompt& Prompt() { return *prompt_; }
   const Sandbox& Machine() const { return sandbox_; }
 

@@ -81,7 +81,7 @@ void TSetup::ReadSwitches(const std::string& params) {
 }
 
 void TSetup::SetFlag(int index, bool on) {
-  if (index > 7) return;
+  if (index < 0 || index > 7) return;
   const uint8_t bit = static_cast<uint8_t>(1u << index);
   SetFlags(on ? flags_ | bit : flags_ & ~bit);
 }
@@ -103,7 +103,11 @@ void TSetup::NormalizeFlags() {
 
 void TSetup::SetDestination(const std::string& path) {
   if (path == destPath_) return;
-  destPath_ = kel::kelIncludeTrailingPathDelimiter(kel::kelExpandFileName(kel::platform::MachinePath(path)));
+  // Made valid as the targets of the script are (ExpandPath): a folder name
+  // with characters they lose would otherwise put the files in one folder
+  // and the uninstall data in another.
+  destPath_ = kel::kelIncludeTrailingPathDelimiter(
+      kel::kelValidateFilePath(kel::kelExpandFileName(kel::platform::MachinePath(path))));
   product_->LoadInstalledInfo();
   if (product_->CanUpdate())
     flags_ |= UPDATE;

@@ -55,7 +55,8 @@ class TSetup {
 
   TSetupMode Mode() const { return mode_; }
   uint8_t Flags() const { return flags_; }
-  bool HasFlag(int index) const { return index <= 7 && (flags_ >> index) & 1; }
+  bool HasFlag(int index) const { return index >= 0 && index <= 7 && (flags_ >> index) & 1; }
+  // An index outside 0 to 7 changes nothing.
   void SetFlag(int index, bool on);
   // Fails with EInstallerMysteryError "Invalid Arguments" when AUTO or SILENT
   // would change.

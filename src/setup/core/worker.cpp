@@ -63,8 +63,10 @@ void TSetupThread::Execute() {
       ReportProgress();  // never while holding the lock: Terminate may be waiting for it
       actions_[i].Run();
     }
-  } catch (const kel::Exception& e) {
-    session.LogError(e.Message());
+  } catch (const std::exception& e) {
+    // The library's errors and those of the standard library alike: an
+    // error escaping the thread would end the whole program without a word.
+    session.LogError(e.what());
   }
   {
     std::lock_guard lock(lock_);

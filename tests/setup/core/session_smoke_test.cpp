@@ -14,6 +14,7 @@ using orvi::test::SessionSpec;
 // A silent session over in-memory packages runs its actions on the worker,
 // hands every notification to the main thread, and extracts a file.
 TEST(SessionSmoke, SilentRunExtractsAFileAndWritesTheLog) {
+  orvi::test::TTestProductScope product;
   SessionSpec spec;
   spec.installXml = orvi::test::MinimalInstallXml("<Components><File name=\"$DESTa/b.txt\"/></Components>");
   spec.productFiles = {{"b.txt", "hello"}};
@@ -30,7 +31,6 @@ TEST(SessionSmoke, SilentRunExtractsAFileAndWritesTheLog) {
   EXPECT_EQ(orvi::test::ReadFileBytes(session.DestPath() + "a/b.txt"), "hello");
   ASSERT_FALSE(listener.entries.empty());
   EXPECT_EQ(listener.entries.back().code, neFinished);
-  orvi::test::TTestProduct::Actions.clear();
 }
 
 }  // namespace
