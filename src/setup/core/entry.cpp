@@ -1,6 +1,7 @@
 #include "setup/core/entry.h"
 
 #include <charconv>
+#include <exception>
 
 #include "kel/base/command_line.h"
 #include "kel/base/file_system.h"
@@ -131,6 +132,10 @@ int RunSetup(ISetupFrontEnd& frontEnd) {
     code = Run(frontEnd);
   } catch (const kel::Exception& e) {
     frontEnd.ShowError(e.Message());
+  } catch (const std::exception& e) {
+    // Not an error of ours (out of memory, a library's failure): still
+    // shown, never a silent crash.
+    frontEnd.ShowError(e.what());
   }
   TSetupSpawnService::Finalize();
   return code;
