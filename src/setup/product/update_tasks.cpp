@@ -75,7 +75,11 @@ void TSetupUpdateTaskRemoveShortcuts::Execute(kel::TKELStringList*) {
 }
 
 void TSetupUpdateTaskRemoveFromRegistry::Execute(kel::TKELStringList*) {
-  RunAndWait(Session().DestPath() + "Elevator /REG=U");
+  // Quoted, so that no shorter executable prefix of the path (a program
+  // named like the first part of a folder with a space) is taken for the
+  // helper; a path holding a quote cannot be quoted.
+  const std::string helper = Session().DestPath() + "Elevator";
+  RunAndWait((helper.find('"') == std::string::npos ? "\"" + helper + "\"" : helper) + " /REG=U");
   TSetupAppRepo::Unregister(Product().GetName());
 }
 

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -22,19 +21,31 @@ using orvi::test::ReadFileBytes;
 using orvi::test::TreeOf;
 using Files = std::vector<std::string>;
 
-const std::regex kNewArchive(R"(z Before install 5\.30 \[\d{4}\.\d\d\.\d\d \d\d-\d\d-\d\d\]\.zip)");
+// The name of the archive this run writes: «z Before install 5.30
+// [yyyy.MM.dd hh-mm-ss].zip».
+bool IsNewArchiveName(const std::string& name) {
+  const std::string prefix = "z Before install 5.30 [", suffix = "].zip", stamp = "0000.00.00 00-00-00";
+  if (name.size() != prefix.size() + stamp.size() + suffix.size() || !name.starts_with(prefix) ||
+      !name.ends_with(suffix))
+    return false;
+  for (size_t i = 0; i < stamp.size(); ++i) {
+    const char c = name[prefix.size() + i];
+    if (stamp[i] == '0' ? (c < '0' || c > '9') : c != stamp[i]) return false;
+  }
+  return true;
+}
 
 // The archives in the backup folder, by name.
 Files Archives(ProductSession& s) {
   Files names;
   for (const std::string& name : TreeOf(s.Dest() + "!Backup"))
-    names.push_back(std::regex_match(name, kNewArchive) ? "<new>" : name);
+    names.push_back(IsNewArchiveName(name) ? "<new>" : name);
   return names;
 }
 
 std::string NewArchive(ProductSession& s) {
   for (const std::string& name : TreeOf(s.Dest() + "!Backup"))
-    if (std::regex_match(name, kNewArchive)) return s.Dest() + "!Backup/" + name;
+    if (IsNewArchiveName(name)) return s.Dest() + "!Backup/" + name;
   return {};
 }
 

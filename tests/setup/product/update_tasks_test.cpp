@@ -81,15 +81,20 @@ TEST(UpdateTasks, RemoveShortcutsOfTheVersion) {
   }
 }
 
+// The helper runs from the destination even when a program is named like
+// the first part of a folder of its path.
 TEST(UpdateTasks, RemoveFromRegistryRunsTheHelperAndDeletesTheEntry) {
-  ProductSession s({"/AUTO=/opt/ORVI /SILENT", 5000, true});
-  const std::string helper = s.WriteDest("Elevator", "#!/bin/sh\necho \"$@\" >> \"$(dirname \"$0\")/Elevator.log\"\n");
-  fs::permissions(helper, fs::perms(0755));
+  ProductSession s({"/AUTO=\"/opt/My Apps/ORVI\" /SILENT", 5000, true});
+  ASSERT_EQ(s.Dest(), s / "/opt/My Apps/ORVI/");
+  const std::string script = "#!/bin/sh\necho \"$@\" >> \"$(dirname \"$0\")/$(basename \"$0\").log\"\n";
+  fs::permissions(s.WriteDest("Elevator", script), fs::perms(0755));
+  fs::permissions(s.Machine().WriteFile("/opt/My", script), fs::perms(0755));
   TSetupAppRepo::Register("ORVI", s.WriteDest("Uninstall", ""), "5.00", "", "");
 
   TSetupUpdateTaskRemoveFromRegistry().Execute(nullptr);
 
   EXPECT_EQ(ReadFileBytes(s.Dest() + "Elevator.log"), "/REG=U\n");
+  EXPECT_FALSE(fs::exists(s / "/opt/My.log"));
   std::string folder;
   EXPECT_FALSE(TSetupAppRepo::FindInstallPath("ORVI", folder));
 }
