@@ -90,7 +90,11 @@ class TLinkFilter {
   std::unordered_map<std::string, bool> links_;
 };
 
-std::string TwoDigits(int value) { return (value < 10 ? "0" : "") + std::to_string(value); }
+std::string TwoDigits(int value) {
+  std::string text = std::to_string(value);
+  if (text.size() < 2) text.insert(text.begin(), '0');
+  return text;
+}
 
 // "yyyy.MM.dd hh-mm-ss" of the local time.
 std::string BackupTimestamp() {
