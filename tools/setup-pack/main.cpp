@@ -176,11 +176,11 @@ int RunCommand(const Command& command, const Arguments& args) {
   std::vector<std::pair<std::string, std::string>> resources;
   const auto found = args.options.find("resource");
   if (found != args.options.end()) {
-    for (const std::string& spec : found->second) {
-      const size_t equals = spec.find('=');
-      if (equals == std::string::npos || equals == 0 || equals + 1 == spec.size())
-        throw EUsageError("--resource takes NAME=FILE, not '" + spec + "'");
-      resources.emplace_back(spec.substr(0, equals), spec.substr(equals + 1));
+    for (const std::string& pair : found->second) {
+      const size_t equals = pair.find('=');
+      if (equals == std::string::npos || equals == 0 || equals + 1 == pair.size())
+        throw EUsageError("--resource takes NAME=FILE, not '" + pair + "'");
+      resources.emplace_back(pair.substr(0, equals), pair.substr(equals + 1));
     }
   }
   return Attach(args.positional[0], args.positional[1], Single(args, "setup", true), Single(args, "product", true),

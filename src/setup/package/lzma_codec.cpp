@@ -133,7 +133,8 @@ LzmaEncoder::LzmaEncoder(const TSetupPackageLzmaSettings& settings, uint64_t inp
   options.mf = settings.FastMode ? LZMA_MF_HC4 : LZMA_MF_BT4;
   options.nice_len = settings.FastBytes;
   options.depth = settings.MatchFinderCycles;
-  options.ext_flags = 0;  // no end marker
+  options.ext_flags = 0;  // no end marker: the size is stored outside the stream
+  lzma_set_ext_size(options, inputSize);
   const lzma_filter filters[] = {{LZMA_FILTER_LZMA1EXT, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
   state_->stream.allocator = &kAllocator;
   const lzma_ret result = lzma_raw_encoder(&state_->stream, filters);

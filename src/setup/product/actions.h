@@ -5,8 +5,11 @@
 // the integration and delete what the log lists.
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -18,12 +21,20 @@ namespace setup {
 // --- Close applications -------------------------------------------------------
 
 // Asks every running program of the product family to close and waits until
-// none is left (a pass every 2 seconds).
+// none is left (a pass every 2 seconds). A stop request ends the waiting.
 class TSetupActionCloseApplications : public TSetupAction {
  public:
   // The window classes looked for, in this order.
   static const std::vector<std::string>& WindowClasses();
+  // The time between passes (2 seconds); tests shorten it.
+  static void SetPassInterval(std::chrono::milliseconds interval);
   void Execute() override;
+  void Cancel() override;
+
+ private:
+  std::mutex lock_;
+  std::condition_variable wake_;
+  bool cancelled_ = false;
 };
 
 // --- Profiles and helpers ---------------------------------------------------------

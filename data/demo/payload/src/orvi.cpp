@@ -15,7 +15,7 @@
 //                    exit code 1 when one cannot be loaded
 //
 // When ORVI_DEMO_LOG names a file, every start appends one line to it: the
-// process id and the arguments.
+// process id, its parent's id and the arguments.
 
 #include <xcb/xcb.h>
 
@@ -62,7 +62,7 @@ void AppendStartRecord(int argc, char** argv) {
     const char* logName = std::getenv("ORVI_DEMO_LOG");
     if (logName == nullptr || *logName == '\0') return;
     std::ofstream log(logName, std::ios::app);
-    log << "ORVI pid=" << getpid();
+    log << "ORVI pid=" << getpid() << " ppid=" << getppid();
     for (int i = 1; i < argc; ++i) log << ' ' << argv[i];
     log << '\n';
     if (!log) std::fprintf(stderr, "ORVI: cannot write %s\n", logName);

@@ -26,6 +26,9 @@ bool HandedOn(std::string_view name) {
                                                 "LANG",            "LANGUAGE",   "TMPDIR"};
   for (std::string_view exact : kExact)
     if (name == exact) return true;
+  // The sandbox's elevation switch describes this process, not the elevated
+  // one: the elevation program decides it for the child.
+  if (name == kSandboxElevatedVariable) return false;
   return name.starts_with("LC_") || name.starts_with("ORVI_SETUP_");
 }
 

@@ -1,0 +1,171 @@
+// A silent installation of a ~150 MB product, side by side in one run with
+// the standard tools doing the same unpacking: `xz -d` of a raw LZMA1 stream
+// with the package's level-4 settings, piped into `tar -x`.
+//
+// The setup's run includes everything a real one does: reading and checking
+// both packages, closing running players, extracting, the uninstaller, the
+// uninstall log and the registry entry. Each side runs three times in turns;
+// the best wall time of each is compared.
+//
+//   build-bench/bench/bench_silent_install [megabytes]
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "setup/package/package.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Timing {
+  double wall = 0;  // seconds
+  double cpu = 0;   // user + system of the children
+};
+
+// Runs a shell command and measures it.
+Timing Measure(const std::string& command) {
+  rusage before{}, after{};
+  getrusage(RUSAGE_CHILDREN, &before);
+  const auto start = std::chrono::steady_clock::now();
+  const int status = std::system(command.c_str());
+  const auto end = std::chrono::steady_clock::now();
+  getrusage(RUSAGE_CHILDREN, &after);
+  if (status != 0) {
+    std::cerr << "failed (" << status << "): " << command << "\n";
+    std::exit(1);
+  }
+  auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
+  return {std::chrono::duration<double>(end - start).count(),
+          seconds(after.ru_utime) - seconds(before.ru_utime) + seconds(after.ru_stime) - seconds(before.ru_stime)};
+}
+
+std::string Quote(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+// A payload of real-world files: shared libraries (binaries) and documents
+// (text), copied flat under unique names until `bytes` are reached.
+std::vector<std::string> MakePayload(const fs::path& folder, uintmax_t bytes) {
+  fs::create_directories(folder);
+  std::vector<std::string> names;
+  uintmax_t total = 0;
+  int index = 0;
+  const char* sources[] = {"/usr/lib/x86_64-linux-gnu", "/usr/share/doc", "/usr/bin", "/usr/share/common-licenses"};
+  bool takeText = false;
+  std::vector<fs::path> binaries, texts;
+  for (const char* source : sources) {
+    std::error_code error;
+    for (auto it = fs::recursive_directory_iterator(source, fs::directory_options::skip_permission_denied, error);
+         it != fs::recursive_directory_iterator(); it.increment(error)) {
+      if (error || !it->is_regular_file(error) || it->is_symlink(error)) continue;
+      const uintmax_t size = it->file_size(error);
+      if (error || size == 0 || size > (8u << 20)) continue;
+      (std::string(source).find("doc") != std::string::npos || std::string(source).find("licenses") != std::string::npos
+           ? texts
+           : binaries)
+          .push_back(it->path());
+    }
+  }
+  size_t nextBinary = 0, nextText = 0;
+  while (total < bytes && (nextBinary < binaries.size() || nextText < texts.size())) {
+    takeText = !takeText;
+    const bool text = takeText ? nextText < texts.size() : nextBinary >= binaries.size();
+    const fs::path& source = text ? texts[nextText++] : binaries[nextBinary++];
+    char prefix[16];
+    std::snprintf(prefix, sizeof prefix, "f%05d_", index++);
+    const std::string name = prefix + source.filename().string();
+    std::error_code error;
+    fs::copy_file(source, folder / name, fs::copy_options::overwrite_existing, error);
+    if (error) continue;
+    total += fs::file_size(folder / name);
+    names.push_back(name);
+  }
+  std::cout << "payload: " << names.size() << " files, " << total / 1000000.0 << " MB\n";
+  return names;
+}
+
+std::string XzOptions(const setup::TSetupPackageLzmaSettings& s) {
+  return "--format=raw --lzma1=dict=" + std::to_string(s.DictionarySize) + ",lc=" + std::to_string(s.Lc) +
+         ",lp=" + std::to_string(s.Lp) + ",pb=" + std::to_string(s.Pb) + ",mode=" + (s.FastMode ? "fast" : "normal") +
+         ",mf=" + (s.FastMode ? "hc4" : "bt4") + ",nice=" + std::to_string(s.FastBytes) +
+         ",depth=" + std::to_string(s.MatchFinderCycles);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const uintmax_t megabytes = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 150;
+  const fs::path bin = ORVI_BINARY_DIR;
+  const std::string setupProgram = (bin / "src/setup/program/Setup").string();
+  const std::string pack = (bin / "tools/setup-pack/setup-pack").string();
+  char pattern[] = "/tmp/orvi-bench-install-XXXXXX";
+  const fs::path work = mkdtemp(pattern);
+
+  // The product: the payload, and a script that installs every file of it.
+  const std::vector<std::string> names = MakePayload(work / "payload", megabytes * 1000000);
+  fs::create_directories(work / "setup");
+  for (const auto& entry : fs::directory_iterator(fs::path(ORVI_SOURCE_DIR) / "data/demo/setup"))
+    if (entry.path().filename() != "Install.xml") fs::copy_file(entry.path(), work / "setup" / entry.path().filename());
+  {
+    std::ofstream script(work / "setup/Install.xml");
+    script << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Setup><setup><license><File name=\"License_EN.rtf\"/>"
+              "</license></setup><product><Settings>\n"
+              "<P name=\"ProductName\" value=\"ORVI\"/><P name=\"ProductVersion\" value=\"5.30\"/>"
+              "<P name=\"ProductVersionId\" value=\"5300\"/><P name=\"ProductVersionNo\" value=\"5.30.0.1\"/>"
+              "<P name=\"Publisher\" value=\"Bench\"/><P name=\"HomePage\" value=\"https://orvi-player.example/\"/>\n"
+              "</Settings><Components>\n";
+    for (const std::string& name : names) script << "<File name=\"$DESTdata/" << name << "\"/>\n";
+    script << "</Components></product></Setup>\n";
+  }
+  Measure(Quote(pack) + " create " + Quote((work / "SETUP.dat").string()) + " " + Quote((work / "setup").string()) +
+          " >/dev/null");
+  Measure(Quote(pack) + " create " + Quote((work / "PRODUCT.dat").string()) + " --level 4 " +
+          Quote((work / "payload").string()) + " >/dev/null");
+  Measure(Quote(pack) + " attach " + Quote(setupProgram) + " " + Quote((work / "Setup").string()) + " --setup " +
+          Quote((work / "SETUP.dat").string()) + " --product " + Quote((work / "PRODUCT.dat").string()) +
+          " >/dev/null");
+
+  // The reference: the same files as a tar, compressed with the same
+  // settings.
+  const std::string xz = XzOptions(setup::SetupPackageLzmaSettings(4));
+  Measure("tar -cf " + Quote((work / "payload.tar").string()) + " -C " + Quote((work / "payload").string()) + " .");
+  Measure("xz " + xz + " -c " + Quote((work / "payload.tar").string()) + " > " +
+          Quote((work / "payload.tar.lzma").string()));
+
+  Timing bestSetup{1e9, 1e9}, bestReference{1e9, 1e9};
+  for (int round = 0; round < 3; ++round) {
+    const fs::path machine = work / ("machine" + std::to_string(round));
+    fs::create_directories(machine);
+    const Timing setup = Measure("ORVI_SETUP_SANDBOX=" + Quote(machine.string()) + " DISPLAY= " +
+                                 Quote((work / "Setup").string()) + " /AUTO=/opt/ORVI /SILENT");
+    const fs::path target = work / ("reference" + std::to_string(round));
+    fs::create_directories(target);
+    const Timing reference = Measure("xz -d " + xz + " < " + Quote((work / "payload.tar.lzma").string()) +
+                                     " | tar -x -C " + Quote(target.string()));
+    std::printf("round %d: setup %.3f s (cpu %.3f s), xz -d | tar -x %.3f s (cpu %.3f s)\n", round + 1, setup.wall,
+                setup.cpu, reference.wall, reference.cpu);
+    bestSetup.wall = std::min(bestSetup.wall, setup.wall);
+    bestSetup.cpu = std::min(bestSetup.cpu, setup.cpu);
+    bestReference.wall = std::min(bestReference.wall, reference.wall);
+    bestReference.cpu = std::min(bestReference.cpu, reference.cpu);
+    fs::remove_all(machine);
+    fs::remove_all(target);
+  }
+  std::printf("best: setup %.3f s, xz -d | tar -x %.3f s; ratio %.2f (wall), %.2f (cpu)\n", bestSetup.wall,
+              bestReference.wall, bestSetup.wall / bestReference.wall, bestSetup.cpu / bestReference.cpu);
+  fs::remove_all(work);
+  return 0;
+}

@@ -1,0 +1,118 @@
+#include "support/e2e.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+
+#include "kel/base/text.h"
+
+namespace orvi::test {
+
+std::string DemoSetupPath() { return std::string(ORVI_BINARY_DIR) + "/demo/Setup"; }
+
+std::string BuiltProgram(const std::string& relativePath) { return std::string(ORVI_BINARY_DIR) + "/" + relativePath; }
+
+int RunSetup(const Sandbox& sandbox, const std::vector<std::string>& args, std::string* output,
+             const RunOptions& options) {
+  return RunInSandbox(sandbox, DemoSetupPath(), args, output, options);
+}
+
+int RunInSandbox(const Sandbox& sandbox, const std::string& program, const std::vector<std::string>& args,
+                 std::string* output, const RunOptions& options) {
+  int outPipe[2], inPipe[2];
+  if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(inPipe, O_CLOEXEC) != 0) return -1;
+  std::vector<std::string> storage = {program};
+  storage.insert(storage.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& item : storage) argv.push_back(item.data());
+  argv.push_back(nullptr);
+
+  const pid_t pid = fork();
+  if (pid < 0) return -1;
+  if (pid == 0) {
+    setpgid(0, 0);
+    dup2(options.input.empty() ? open("/dev/null", O_RDONLY) : inPipe[0], 0);
+    dup2(outPipe[1], 1);
+    dup2(outPipe[1], 2);
+    setenv("ORVI_SETUP_SANDBOX", sandbox.Root().c_str(), 1);
+    for (const std::string& entry : options.environment) {
+      const size_t equals = entry.find('=');
+      const std::string name = entry.substr(0, equals);
+      if (equals == std::string::npos || equals + 1 == entry.size())
+        unsetenv(name.c_str());
+      else
+        setenv(name.c_str(), entry.c_str() + equals + 1, 1);
+    }
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  close(outPipe[1]);
+  close(inPipe[0]);
+  if (!options.input.empty()) {
+    const ssize_t written = write(inPipe[1], options.input.data(), options.input.size());
+    (void)written;
+  }
+  close(inPipe[1]);
+
+  std::string collected;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(options.timeoutSeconds);
+  char buffer[4096];
+  for (;;) {
+    pollfd entry{outPipe[0], POLLIN, 0};
+    const int ready = poll(&entry, 1, 200);
+    if (ready > 0) {
+      const ssize_t n = read(outPipe[0], buffer, sizeof buffer);
+      if (n <= 0) break;  // every writer is gone
+      collected.append(buffer, static_cast<size_t>(n));
+    }
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(-pid, SIGKILL);
+      collected += "\n[test: timed out]\n";
+      break;
+    }
+  }
+  close(outPipe[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (output) *output = collected;
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+  return -1;
+}
+
+std::string IniValue(const std::string& text, const std::string& section, const std::string& key) {
+  bool inSection = false;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find_first_of("\r\n", start);
+    if (end == std::string::npos) end = text.size();
+    const std::string line = text.substr(start, end - start);
+    start = end + 1;
+    if (line.empty()) continue;
+    if (line.front() == '[') {
+      inSection = kel::kelSameText(line, "[" + section + "]");
+    } else if (inSection && line.size() > key.size() && line[key.size()] == '=' &&
+               kel::kelSameText(line.substr(0, key.size()), key)) {
+      return line.substr(key.size() + 1);
+    }
+  }
+  return {};
+}
+
+std::string ReadTextFile(const std::string& path) {
+  const std::string bytes = ReadFileBytes(path);
+  if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') {
+    std::string text;
+    kel::TKELEncoding::UTF16LE().Decode(std::string_view(bytes).substr(2), text);
+    return text;
+  }
+  if (bytes.starts_with("\xEF\xBB\xBF")) return bytes.substr(3);
+  return bytes;
+}
+
+}  // namespace orvi::test

@@ -1,0 +1,203 @@
+#include "support/x_display.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <xcb/xcb.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+
+extern char** environ;
+
+namespace orvi::test {
+
+namespace {
+
+xcb_atom_t Intern(xcb_connection_t* connection, const std::string& name) {
+  xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
+      connection, xcb_intern_atom(connection, 0, static_cast<uint16_t>(name.size()), name.c_str()), nullptr);
+  const xcb_atom_t atom = reply != nullptr ? reply->atom : static_cast<xcb_atom_t>(XCB_ATOM_NONE);
+  std::free(reply);
+  return atom;
+}
+
+void RoundTrip(xcb_connection_t* connection) {
+  std::free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
+}
+
+std::string HostName() {
+  char name[256] = {};
+  gethostname(name, sizeof name - 1);
+  return name;
+}
+
+}  // namespace
+
+// --- XvfbServer -------------------------------------------------------------------
+
+XvfbServer::XvfbServer() {
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) return;
+  // Xvfb writes the display number it chose to this descriptor of its own.
+  // It must not reset when its last client leaves: a connection made during
+  // the reset fails.
+  constexpr int kChildFd = 100;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, fds[1], kChildFd);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  const std::string fdText = std::to_string(kChildFd);
+  const char* argv[] = {"Xvfb", "-displayfd", fdText.c_str(), "-nolisten", "tcp", "-noreset", "-screen", "0", "320x240x24", nullptr};
+  const int spawned = posix_spawnp(&pid_, "Xvfb", &actions, nullptr, const_cast<char* const*>(argv), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(fds[1]);
+  if (spawned != 0) {
+    pid_ = -1;
+    close(fds[0]);
+    return;
+  }
+  std::string number;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (number.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+    pollfd poller{fds[0], POLLIN, 0};
+    if (poll(&poller, 1, 100) <= 0) continue;
+    char buffer[32];
+    const ssize_t n = read(fds[0], buffer, sizeof buffer);
+    if (n <= 0) break;
+    number.append(buffer, static_cast<size_t>(n));
+  }
+  close(fds[0]);
+  const size_t end = number.find('\n');
+  if (end != std::string::npos && end > 0) name_ = ":" + number.substr(0, end);
+}
+
+XvfbServer::~XvfbServer() {
+  if (pid_ <= 0) return;
+  kill(pid_, SIGTERM);
+  int status = 0;
+  waitpid(pid_, &status, 0);
+}
+
+// --- TestWindow -------------------------------------------------------------------
+
+TestWindow::TestWindow(const std::string& display, TestWindowOptions options) : options_(std::move(options)) {
+  xcb_connection_t* connection = xcb_connect(display.c_str(), nullptr);
+  if (xcb_connection_has_error(connection) != 0) {
+    xcb_disconnect(connection);
+    return;
+  }
+  connection_ = connection;
+  const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data;
+  xcb_window_t parent = screen->root;
+  for (int i = 0; i <= options_.frameDepth; ++i) {
+    const xcb_window_t window = xcb_generate_id(connection_);
+    xcb_create_window(connection_, XCB_COPY_FROM_PARENT, window, parent, 0, 0, 40, 30, 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
+    if (i < options_.frameDepth) frames_.push_back(window);
+    parent = window;
+  }
+  window_ = parent;
+
+  protocolsAtom_ = Intern(connection_, "WM_PROTOCOLS");
+  deleteAtom_ = Intern(connection_, "WM_DELETE_WINDOW");
+  std::string wmClass = options_.instanceName + '\0' + options_.className + '\0';
+  xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, window_, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8,
+                      static_cast<uint32_t>(wmClass.size()), wmClass.data());
+  if (options_.takesDelete)
+    xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, window_, protocolsAtom_, XCB_ATOM_ATOM, 32, 1,
+                        &deleteAtom_);
+  if (options_.setPid) {
+    const uint32_t pid = static_cast<uint32_t>(getpid());
+    xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, window_, Intern(connection_, "_NET_WM_PID"),
+                        XCB_ATOM_CARDINAL, 32, 1, &pid);
+  }
+  const std::string machine = options_.clientMachine.empty() ? HostName() : options_.clientMachine;
+  xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, window_, XCB_ATOM_WM_CLIENT_MACHINE, XCB_ATOM_STRING, 8,
+                      static_cast<uint32_t>(machine.size()), machine.data());
+  for (xcb_window_t frame : frames_) xcb_map_window(connection_, frame);
+  xcb_map_window(connection_, window_);
+  RoundTrip(connection_);
+
+  if (pipe2(stopPipe_, O_CLOEXEC) != 0) return;
+  thread_ = std::thread([this] { Run(); });
+}
+
+TestWindow::~TestWindow() {
+  if (thread_.joinable()) {
+    const char stop = 1;
+    [[maybe_unused]] const ssize_t written = write(stopPipe_[1], &stop, 1);
+    thread_.join();
+  }
+  for (int fd : stopPipe_)
+    if (fd >= 0) close(fd);
+  if (connection_ != nullptr) {
+    if (!connectionLost_) Destroy();
+    xcb_disconnect(connection_);
+  }
+}
+
+void TestWindow::Destroy() {
+  if (destroyed_.exchange(true)) return;
+  xcb_destroy_window(connection_, frames_.empty() ? window_ : frames_.front());
+  RoundTrip(connection_);
+}
+
+void TestWindow::Run() {
+  for (;;) {
+    while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
+      if ((event->response_type & 0x7F) == XCB_CLIENT_MESSAGE) {
+        const auto* message = reinterpret_cast<const xcb_client_message_event_t*>(event);
+        if (message->window == window_ && message->type == protocolsAtom_ && message->format == 32 &&
+            message->data.data32[0] == deleteAtom_) {
+          ++deleteRequests_;
+          if (options_.closesOnDelete) Destroy();
+          if (options_.onDeleteRequest) options_.onDeleteRequest();
+        }
+      }
+      std::free(event);
+    }
+    if (xcb_connection_has_error(connection_) != 0) {
+      connectionLost_ = true;
+      return;
+    }
+    pollfd pollers[2] = {{xcb_get_file_descriptor(connection_), POLLIN, 0}, {stopPipe_[0], POLLIN, 0}};
+    if (poll(pollers, 2, -1) < 0 && errno != EINTR) return;
+    if (pollers[1].revents != 0) return;
+  }
+}
+
+// --- Helpers ------------------------------------------------------------------------
+
+void SetRootWindowList(const std::string& display, const std::string& property, const std::vector<uint32_t>& windows) {
+  xcb_connection_t* connection = xcb_connect(display.c_str(), nullptr);
+  if (xcb_connection_has_error(connection) == 0) {
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+    const xcb_atom_t atom = Intern(connection, property);
+    if (windows.empty()) {
+      xcb_delete_property(connection, root, atom);
+    } else {
+      xcb_change_property(connection, XCB_PROP_MODE_REPLACE, root, atom, XCB_ATOM_WINDOW, 32,
+                          static_cast<uint32_t>(windows.size()), windows.data());
+    }
+    RoundTrip(connection);
+  }
+  xcb_disconnect(connection);
+}
+
+bool WaitFor(const std::function<bool()>& condition, int timeoutMilliseconds) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMilliseconds);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
+}  // namespace orvi::test
