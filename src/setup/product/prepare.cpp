@@ -207,7 +207,9 @@ void TSetupActionPrepare::Execute() {
     for (const std::string& prefix : KeptOnUpdate(destination, installed))
       TSetupHelper::ExcludeFromList(filesToDelete, prefix);
 
-  // Old backups: the three newest (by name) stay, the new one among them.
+  // Old backups: the last three by name stay, the new one among them.
+  // Names are compared byte for byte (code point order), so that which
+  // archives go never depends on the user's locale.
   std::vector<std::string> archives;
   for (auto info = kel::kelFindFirst(backupFolder, "", "*.zip", kel::fkFiles); info; kel::kelFindNext(info))
     archives.push_back(info->FullName());
