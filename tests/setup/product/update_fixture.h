@@ -128,7 +128,7 @@ inline int RunTool(const std::string& program, const std::vector<std::string>& a
   return kel::platform::RunProgram(program, arguments);
 }
 
-// The archive extracted by the system's unzip into a new folder, or nullopt
+// The archive extracted by the system's unzip into a new folder, or null
 // when unzip fails.
 inline std::unique_ptr<TempDir> Unzipped(const std::string& archive) {
   auto folder = std::make_unique<TempDir>();
