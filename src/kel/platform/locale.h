@@ -30,4 +30,13 @@ struct LocalDate {
 };
 LocalDate Today();
 
+// The current local date and time of day.
+struct LocalDateTime {
+  LocalDate date;
+  int hour = 0;    // 0-23
+  int minute = 0;  // 0-59
+  int second = 0;  // 0-60
+};
+LocalDateTime LocalNow();
+
 }  // namespace kel::platform

@@ -23,4 +23,11 @@ LocalDate Today() {
   return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday};
 }
 
+LocalDateTime LocalNow() {
+  const time_t now = ::time(nullptr);
+  struct tm local {};
+  if (!::localtime_r(&now, &local)) return {};
+  return {{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday}, local.tm_hour, local.tm_min, local.tm_sec};
+}
+
 }  // namespace kel::platform

@@ -1,0 +1,310 @@
+// The backup archive against Info-ZIP's zip, in one run, on a generated
+// ~200 MB installation tree, both at Deflate level 6:
+//
+//   ours   list the tree (TSetupFileList::AddFolder) and write the archive
+//          (TSetupBackupArchive: libzip + zlib)
+//   zip    zip -r -6 -q of the same tree, run as a child process
+//
+// The tree mixes what an installation holds: program files and plug-ins
+// (copies of the system's shared libraries), media that does not compress
+// (skins, covers), text (help, playlists, settings) and a few thousand
+// small files.
+//
+// Run: scripts/bench.sh backup   (or build-bench/bench/bench_backup)
+// Each side is single-threaded. Every run records its wall time and its CPU
+// time (ours: this process; zip: the child, through getrusage), and each
+// figure is the lowest of the repetitions (3 by default, interleaved at
+// random so that load from elsewhere hits both sides alike). The limit is
+// judged on CPU time, which the load of a shared machine does not disturb;
+// wall times are shown beside. The program exits with 1 when the limit is
+// exceeded. Options: --tree-mb=N (default 200), any --benchmark_* flag.
+#include <benchmark/benchmark.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <time.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "setup/core/extract.h"
+#include "setup/product/backup_archive.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr double kTimeLimit = 1.15;
+
+struct Tree {
+  fs::path root;
+  int64_t binaryBytes = 0;
+  int64_t mediaBytes = 0;
+  int64_t textBytes = 0;
+  int files = 0;
+};
+
+struct State {
+  fs::path work;
+  Tree tree;
+  std::string ours;  // our archive
+  std::string zip;   // zip's archive
+};
+State gState;
+
+// --- The tree -------------------------------------------------------------------------
+
+uint64_t gSeed = 0x9E3779B97F4A7C15ull;
+uint32_t Next() {
+  gSeed = gSeed * 6364136223846793005ull + 1442695040888963407ull;
+  return static_cast<uint32_t>(gSeed >> 33);
+}
+
+void WriteAll(const fs::path& path, const std::string& bytes) {
+  fs::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+// Program files and plug-ins: the larger shared libraries of the system, in
+// path order.
+void AddBinaries(Tree& tree, int64_t target) {
+  std::vector<fs::path> candidates;
+  for (const char* root : {"/usr/lib/x86_64-linux-gnu", "/usr/lib", "/usr/bin"}) {
+    std::error_code error;
+    for (auto it = fs::recursive_directory_iterator(root, fs::directory_options::skip_permission_denied, error);
+         it != fs::recursive_directory_iterator(); it.increment(error)) {
+      if (error) break;
+      if (it->is_symlink() || !it->is_regular_file()) continue;
+      const auto size = static_cast<int64_t>(it->file_size());
+      if (size >= 64 * 1024 && size <= 8 * 1024 * 1024) candidates.push_back(it->path());
+    }
+  }
+  std::sort(candidates.begin(), candidates.end());
+  candidates.erase(std::unique(candidates.begin(), candidates.end()), candidates.end());
+  for (size_t i = 0; i < candidates.size() && tree.binaryBytes < target; ++i) {
+    const fs::path folder = tree.root / (i % 3 == 0 ? "Plugins" : i % 3 == 1 ? "System" : "");
+    fs::create_directories(folder);
+    const fs::path copy = folder / (std::to_string(i) + "-" + candidates[i].filename().string());
+    std::error_code error;
+    if (!fs::copy_file(candidates[i], copy, error)) continue;
+    tree.binaryBytes += static_cast<int64_t>(fs::file_size(copy));
+    ++tree.files;
+  }
+}
+
+// Skins and covers: bytes that do not compress, in files of 100 KB to 4 MB.
+void AddMedia(Tree& tree, int64_t target) {
+  int n = 0;
+  while (tree.mediaBytes < target) {
+    const size_t size = 100 * 1024 + Next() % (4 * 1024 * 1024);
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i + 4 <= size; i += 4) {
+      const uint32_t value = Next();
+      std::memcpy(&bytes[i], &value, 4);
+    }
+    const bool skin = n % 2 == 0;
+    WriteAll(tree.root / (skin ? "Skins" : "Covers") / ("media" + std::to_string(n++) + (skin ? ".orvi-skin" : ".jpg")),
+             bytes);
+    tree.mediaBytes += static_cast<int64_t>(size);
+    ++tree.files;
+  }
+}
+
+// Help texts in files of 1 MB, then small settings and playlists (a few KB
+// each) for the rest.
+void AddText(Tree& tree, int64_t target) {
+  static const char* kSyllables[] = {"ka", "lo", "mi", "ne", "ra", "tu", "sel", "vor", "an", "is", "qu", "ex",
+                                     "pre", "con", "ing", "tion", "al", "er", "st", "ble", "ment", "or", "ui", "set"};
+  std::vector<std::string> words;
+  for (int i = 0; i < 3000; ++i) {
+    std::string word;
+    const uint32_t syllables = 1 + Next() % 4;
+    for (uint32_t s = 0; s < syllables; ++s) word += kSyllables[Next() % std::size(kSyllables)];
+    words.push_back(word);
+  }
+  const auto text = [&](size_t size) {
+    std::string out;
+    while (out.size() < size) {
+      const uint32_t count = 4 + Next() % 12;
+      if (Next() % 10 == 0) out += std::to_string(Next() % 100000) + "=";
+      for (uint32_t w = 0; w < count; ++w) {
+        const uint32_t rank = static_cast<uint32_t>(words.size() * (Next() % 1000) * (Next() % 1000) / 1000000);
+        out += words[rank];
+        out += w + 1 == count ? "\r\n" : " ";
+      }
+    }
+    return out;
+  };
+  int n = 0;
+  while (tree.textBytes < target * 3 / 4) {
+    const std::string bytes = text(1024 * 1024);
+    WriteAll(tree.root / "Help" / ("help" + std::to_string(n++) + ".txt"), bytes);
+    tree.textBytes += static_cast<int64_t>(bytes.size());
+    ++tree.files;
+  }
+  while (tree.textBytes < target) {
+    const std::string bytes = text(512 + Next() % 8192);
+    WriteAll(tree.root / "Profile" / ("Playlists" + std::to_string(n % 40)) / ("list" + std::to_string(n) + ".m3u8"),
+             bytes);
+    ++n;
+    tree.textBytes += static_cast<int64_t>(bytes.size());
+    ++tree.files;
+  }
+}
+
+int Shell(const std::string& command) {
+  const int status = std::system(command.c_str());
+  return status < 0 || !WIFEXITED(status) ? -1 : WEXITSTATUS(status);
+}
+
+void WriteOurs(const std::string& archiveName) {
+  setup::TSetupFileList files;
+  files.AddFolder(gState.tree.root.string(), "", "Program/");
+  setup::TSetupBackupArchive archive(archiveName);
+  for (const setup::TSetupFileListItem& item : files) archive.Add(item.Source, item.Target);
+  archive.Commit();
+}
+
+std::string ZipCommand(const std::string& archiveName) {
+  return "cd '" + gState.tree.root.string() + "' && zip -r -6 -q '" + archiveName + "' .";
+}
+
+void Prepare(int64_t treeBytes) {
+  std::string pattern = (fs::temp_directory_path() / "orvi-bench-backup-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) {
+    std::perror("mkdtemp");
+    std::exit(2);
+  }
+  gState.work = pattern;
+  Tree& tree = gState.tree;
+  tree.root = gState.work / "ORVI";
+  AddBinaries(tree, treeBytes * 2 / 5);
+  AddMedia(tree, treeBytes / 4);
+  AddText(tree, treeBytes - tree.binaryBytes - tree.mediaBytes);
+  gState.ours = (gState.work / "ours.zip").string();
+  gState.zip = (gState.work / "zip.zip").string();
+
+  // Our archive must be one that unzip accepts before anything is timed.
+  WriteOurs(gState.ours);
+  if (Shell("unzip -t -qq '" + gState.ours + "'") != 0) {
+    std::fprintf(stderr, "unzip does not accept our archive\n");
+    std::exit(2);
+  }
+}
+
+// --- The timed work -----------------------------------------------------------------
+
+struct Timing {
+  double wall = 1e300;
+  double cpu = 1e300;
+};
+std::map<std::string, Timing> gTimings;
+
+double WallSeconds() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+double ProcessCpuSeconds() {
+  timespec now{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+double ChildrenCpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_CHILDREN, &usage);
+  auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) * 1e-6; };
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+template <typename Work>
+void Timed(benchmark::State& state, const std::string& name, bool inChild, Work work) {
+  for (auto _ : state) {
+    const double wall = WallSeconds();
+    const double cpu = inChild ? ChildrenCpuSeconds() : ProcessCpuSeconds();
+    work();
+    const double cpuUsed = (inChild ? ChildrenCpuSeconds() : ProcessCpuSeconds()) - cpu;
+    Timing& timing = gTimings[name];
+    timing.wall = std::min(timing.wall, WallSeconds() - wall);
+    timing.cpu = std::min(timing.cpu, cpuUsed);
+    state.SetIterationTime(cpuUsed);
+  }
+  const Tree& t = gState.tree;
+  state.SetBytesProcessed(state.iterations() * (t.binaryBytes + t.mediaBytes + t.textBytes));
+}
+
+void BM_Backup_Ours(benchmark::State& state) {
+  Timed(state, "Backup_Ours", false, [&] {
+    fs::remove(gState.ours);
+    WriteOurs(gState.ours);
+  });
+}
+
+void BM_Backup_Zip(benchmark::State& state) {
+  const std::string command = ZipCommand(gState.zip);
+  Timed(state, "Backup_Zip", true, [&] {
+    fs::remove(gState.zip);
+    if (Shell(command) != 0) state.SkipWithError("zip failed");
+  });
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int64_t treeMB = 200;
+  std::vector<char*> args = {argv[0]};
+  for (int i = 1; i < argc; ++i) {
+    if (std::strncmp(argv[i], "--tree-mb=", 10) == 0)
+      treeMB = std::strtoll(argv[i] + 10, nullptr, 10);
+    else
+      args.push_back(argv[i]);
+  }
+  std::string repetitions = "--benchmark_repetitions=3";
+  std::string interleave = "--benchmark_enable_random_interleaving=true";
+  args.insert(args.begin() + 1, {repetitions.data(), interleave.data()});
+  int count = static_cast<int>(args.size());
+  benchmark::Initialize(&count, args.data());
+
+  if (Shell("command -v zip > /dev/null && command -v unzip > /dev/null") != 0) {
+    std::fprintf(stderr, "zip and unzip are needed: nothing to compare with\n");
+    return 2;
+  }
+  std::printf("Preparing a %" PRId64 " MB installation tree...\n", treeMB);
+  std::fflush(stdout);
+  Prepare(treeMB * 1000 * 1000);
+
+  benchmark::RegisterBenchmark("Backup_Zip", BM_Backup_Zip)->Iterations(1)->Unit(benchmark::kMillisecond)->UseManualTime();
+  benchmark::RegisterBenchmark("Backup_Ours", BM_Backup_Ours)
+      ->Iterations(1)
+      ->Unit(benchmark::kMillisecond)
+      ->UseManualTime();
+  benchmark::RunSpecifiedBenchmarks();
+
+  auto timing = [](const char* name) { return gTimings.count(name) ? gTimings.at(name) : Timing{-1, -1}; };
+  const Timing ours = timing("Backup_Ours"), zip = timing("Backup_Zip");
+  const double ratio = ours.cpu / zip.cpu;
+  const Tree& t = gState.tree;
+  std::printf("\n== Summary ==\n");
+  std::printf("tree: %d files, %.1f MB programs + %.1f MB media + %.1f MB text\n", t.files,
+              static_cast<double>(t.binaryBytes) / 1e6, static_cast<double>(t.mediaBytes) / 1e6,
+              static_cast<double>(t.textBytes) / 1e6);
+  std::printf("archives: ours %.1f MB, zip %.1f MB\n", static_cast<double>(fs::file_size(gState.ours)) / 1e6,
+              fs::exists(gState.zip) ? static_cast<double>(fs::file_size(gState.zip)) / 1e6 : -1.0);
+  std::printf("                 CPU s: ours      zip  ratio | wall s: ours      zip  ratio   (limit %.2f on CPU)\n",
+              kTimeLimit);
+  std::printf("backup, level 6   %10.3f %8.3f %6.3f | %11.3f %8.3f %6.3f\n", ours.cpu, zip.cpu, ratio, ours.wall,
+              zip.wall, ours.wall / zip.wall);
+
+  fs::remove_all(gState.work);
+  const bool ok = ratio > 0 && ratio <= kTimeLimit;
+  std::printf("%s\n", ok ? "within limits" : "LIMIT EXCEEDED");
+  return ok ? 0 : 1;
+}

@@ -1,0 +1,175 @@
+// Uninstalling: undo the integration, then delete the files of the
+// uninstall log, the folders left empty and, when asked, the backups and
+// the player's data.
+//
+// The log comes from a file in the installation folder, and the uninstaller
+// runs with administrator rights: its entries are outside data. An entry is
+// deleted only when it names a file inside the destination (no ".." parts,
+// no symbolic link to another folder on the way), or, for an absolute entry
+// (a file the installation wrote outside the destination), only when the log
+// cannot have been written by anyone but the administrator.
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+
+#include "kel/base/file_system.h"
+#include "kel/base/ini_file.h"
+#include "kel/base/stream.h"
+#include "kel/base/text.h"
+#include "kel/platform/file_details.h"
+#include "kel/platform/filesystem.h"
+#include "setup/core/extract.h"
+#include "setup/core/product_info.h"
+#include "setup/core/resources.h"
+#include "setup/core/session.h"
+#include "setup/core/users.h"
+#include "setup/product/actions.h"
+
+namespace setup {
+
+namespace {
+
+// Whether a path has a ".." part (either delimiter counts: the log may come
+// from another system).
+bool ClimbsUp(std::string_view path) {
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find_first_of("/\\", start);
+    if (end == std::string_view::npos) end = path.size();
+    if (path.substr(start, end - start) == "..") return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+// Whether a folder between `root` and the file `path` (which begins with
+// it) is a symbolic link.
+bool PassesThroughLink(const std::string& root, const std::string& path) {
+  for (size_t pos = path.find('/', root.size()); pos != std::string::npos; pos = path.find('/', pos + 1)) {
+    kel::platform::FileStatus status;
+    if (kel::platform::GetFileStatus(path.substr(0, pos), status) && status.isLink) return true;
+  }
+  return false;
+}
+
+// Whether only the administrator can have written the log: Uninstall.dat
+// and its folder belong to root and nobody else may write them.
+bool LogWrittenByAdministrator(const std::string& destination) {
+  kel::platform::FileDetails file, folder;
+  return kel::platform::GetFileDetails(destination + "Uninstall.dat", file) &&
+         kel::platform::GetFileDetails(destination, folder) && kel::platform::OnlyAdministratorMayWrite(file) &&
+         kel::platform::OnlyAdministratorMayWrite(folder);
+}
+
+// Files are deleted (or moved aside) one by one; folders are removed when
+// empty or with everything in them.
+enum : uint32_t { kRemoveIfEmpty = 0, kRemoveTree = 1 };
+
+// The folders below `folder`, children before their parent; symbolic links
+// are not followed.
+void AddFoldersBelow(const std::string& folder, kel::TKELStringList& list) {
+  for (auto info = kel::kelFindFirst(folder, "", "*", kel::fkFolders); info; kel::kelFindNext(info)) {
+    if (info->Attributes & kel::faSymLink) continue;
+    const std::string child = folder + info->Name + "/";
+    AddFoldersBelow(child, list);
+    list.Add(child, kRemoveIfEmpty);
+  }
+}
+
+}  // namespace
+
+// --- TSetupActionUninstallIntegration -------------------------------------------------
+
+TSetupActionUninstallIntegration::TSetupActionUninstallIntegration() {
+  Tasks.push_back(std::make_unique<TSetupUpdateTaskRemoveShellMenu>());
+  Tasks.push_back(std::make_unique<TSetupUpdateTaskRemoveShortcuts>());
+  Tasks.push_back(std::make_unique<TSetupUpdateTaskRemoveFromRegistry>());
+}
+
+void TSetupActionUninstallIntegration::Execute() {
+  ReportStatus(GetCommonText("A9"));
+  const int count = static_cast<int>(Tasks.size());
+  for (int i = 1; i <= count; ++i) {
+    Tasks[static_cast<size_t>(i - 1)]->Execute(nullptr);
+    SetProgress(100 * i / count);
+  }
+}
+
+// --- TSetupActionUninstallFiles -------------------------------------------------------
+
+kel::TKELStringList TSetupActionUninstallFiles::CreateFileList() {
+  const std::string destination = Session().DestPath();
+  kel::TKELIniFile log;
+  {
+    std::unique_ptr<kel::TKELStream> stream = Resources().GetFile("Uninstall.ini");
+    log.LoadFromStream(*stream);
+  }
+  // Count is outside data too: never more entries than the section has
+  // lines.
+  const kel::TKELIniFileSection* section = log.FindSection("Uninstall");
+  const int lines = section ? section->Count() : 0;
+  const int count = std::min(log.ReadInteger("Uninstall", "Count", 0), lines);
+  const bool trusted = LogWrittenByAdministrator(destination);
+
+  kel::TKELStringList files;
+  std::unordered_set<std::string> seen;
+  for (int i = 0; i < count; ++i) {
+    const std::string entry = log.ReadString("Uninstall", std::to_string(i), "");
+    if (entry.empty() || ClimbsUp(entry)) continue;
+    std::string path;
+    if (entry.front() == '/') {
+      if (!trusted) continue;
+      path = entry;
+    } else {
+      path = destination + entry;
+      if (PassesThroughLink(destination, path)) continue;
+    }
+    if (seen.insert(path).second) files.Add(path);
+  }
+  return files;
+}
+
+kel::TKELStringList TSetupActionUninstallFiles::CreateDirsList() {
+  TSetup& session = Session();
+  const std::string destination = session.DestPath();
+  kel::TKELIniFile& settings = Settings();
+  const bool removeBackups = settings.ReadBool("Common", "RemoveBackups", session.HasFlag(sfAUTO));
+  const bool removeContent = settings.ReadBool("Common", "RemoveContent", false);
+
+  kel::TKELStringList folders;
+  AddFoldersBelow(destination, folders);
+  if (removeBackups) folders.Add(destination + "!Backup/", kRemoveTree);
+  if (removeContent) {
+    folders.Add(removeBackups ? destination : destination + "Profile/", kRemoveTree);
+    const kel::TKELIniFile config(destination + "ORVI.ini");
+    if (config.ReadBool("System", "UserMode", false)) {
+      const int version = Product().GetVersionId();
+      TSetupUsers::Populate([&](const std::string&, const std::string& appData) {
+        folders.Add(TSetupProfileHelper::GetProfilePath(appData, version), kRemoveTree);
+      });
+    }
+  }
+  return folders;
+}
+
+void TSetupActionUninstallFiles::Execute() {
+  const kel::TKELStringList folders = CreateDirsList();
+  const kel::TKELStringList files = CreateFileList();
+  ReportStatus(GetCommonText("A9"));
+  const int total = files.Count() + folders.Count();
+  int done = 0;
+  for (const auto& file : files.Items()) {
+    ++done;
+    DeleteFileOrSchedule(file.text);
+    SetProgress(100 * done / total);
+  }
+  for (const auto& folder : folders.Items()) {
+    ++done;
+    TSetupHelper::RemoveFolder(folder.text, folder.tag == kRemoveIfEmpty);
+    SetProgress(100 * done / total);
+  }
+}
+
+}  // namespace setup
