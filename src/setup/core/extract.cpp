@@ -25,6 +25,17 @@ namespace {
 
 constexpr size_t kCopyPiece = 1 << 20;
 
+// Packages keep no file modes. A file whose content is a program, an ELF
+// image or a script starting with "#!", is what a publisher means to run, so
+// it is made executable when it is written.
+bool IsProgram(kel::TKELStream& source) {
+  char head[4] = {};
+  source.SetPosition(0);
+  const size_t n = source.Read(head, sizeof head);
+  source.SetPosition(0);
+  return (n == 4 && std::string_view(head, 4) == "\x7F" "ELF") || (n >= 2 && head[0] == '#' && head[1] == '!');
+}
+
 void CopyInPieces(kel::TKELStream& source, kel::TKELStream& target) {
   source.SetPosition(0);
   std::vector<uint8_t> piece(kCopyPiece);
@@ -102,6 +113,9 @@ void TSetupExtractHelper::ExtractFile(const TSetupScriptFile& item) {
     if (CreateTargetStream(target, *source, stream)) {
       CopyInPieces(*source, *stream);
       stream->Flush();
+      stream.reset();
+      std::string error;
+      if (IsProgram(*source) && !kel::platform::SetExecutable(target, true, &error)) throw kel::EOSError(error);
     }
   } catch (const kel::Exception& e) {
     throw EInstallerInstallError(target + "\r\n" + e.Message());

@@ -23,8 +23,9 @@ class TSetupScriptFile;
 // Writes script files to disk; owned by the session.
 class TSetupExtractHelper {
  public:
-  // Writes one item of the script to its expanded target. Any failure
-  // becomes EInstallerInstallError "<target>\r\n<reason>".
+  // Writes one item of the script to its expanded target; a program (an
+  // ELF image or a "#!" script) is made executable. Any failure becomes
+  // EInstallerInstallError "<target>\r\n<reason>".
   void ExtractFile(const TSetupScriptFile& item);
   // Opens the target for writing (true), or decides to leave it as it is
   // (false): a target that cannot be opened but already holds the content is

@@ -85,6 +85,35 @@ TEST_F(ExtractTest, ProgressBeforeEachFile) {
   EXPECT_EQ(ReadFileBytes(dest + "c"), "C");
 }
 
+// Packages keep no file modes: programs are recognised by their content.
+TEST_F(ExtractTest, ProgramsBecomeExecutable) {
+  const struct {
+    const char* name;
+    std::string content;
+    bool executable;
+  } rows[] = {
+      {"elf", std::string("\x7F" "ELF\x02\x01\x01", 7), true},
+      {"script", "#!/bin/sh\nexit 0\n", true},
+      {"text", "just text #!", false},
+      {"empty", "", false},
+      {"short", "#", false},
+  };
+  std::string components;
+  orvi::test::PackageFiles files;
+  for (const auto& row : rows) {
+    components += std::string("<File name=\"$DEST/") + row.name + "\"/>";
+    files.push_back({row.name, row.content});
+  }
+  SessionFixture fixture(Spec("/AUTO=/home/u/App /SILENT", components, files));
+  fixture.Session().Start(true);
+  ASSERT_FALSE(fixture.Session().HasErrors()) << fixture.Session().Errors().Text();
+  for (const auto& row : rows) {
+    const std::string path = fixture.Session().DestPath() + row.name;
+    EXPECT_EQ(ReadFileBytes(path), row.content);
+    EXPECT_EQ((fs::status(path).permissions() & fs::perms::owner_exec) != fs::perms::none, row.executable) << row.name;
+  }
+}
+
 TEST_F(ExtractTest, UninstallLog) {
   struct Case {
     const char* what;
