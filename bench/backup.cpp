@@ -38,6 +38,8 @@
 #include "setup/core/extract.h"
 #include "setup/product/backup_archive.h"
 
+#include "bench_support.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -202,40 +204,10 @@ void Prepare(int64_t treeBytes) {
 
 // --- The timed work -----------------------------------------------------------------
 
-struct Timing {
-  double wall = 1e300;
-  double cpu = 1e300;
-};
-std::map<std::string, Timing> gTimings;
-
-double WallSeconds() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-double ProcessCpuSeconds() {
-  timespec now{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-}
-
-double ChildrenCpuSeconds() {
-  rusage usage{};
-  getrusage(RUSAGE_CHILDREN, &usage);
-  auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) * 1e-6; };
-  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
 template <typename Work>
 void Timed(benchmark::State& state, const std::string& name, bool inChild, Work work) {
   for (auto _ : state) {
-    const double wall = WallSeconds();
-    const double cpu = inChild ? ChildrenCpuSeconds() : ProcessCpuSeconds();
-    work();
-    const double cpuUsed = (inChild ? ChildrenCpuSeconds() : ProcessCpuSeconds()) - cpu;
-    Timing& timing = gTimings[name];
-    timing.wall = std::min(timing.wall, WallSeconds() - wall);
-    timing.cpu = std::min(timing.cpu, cpuUsed);
-    state.SetIterationTime(cpuUsed);
+    state.SetIterationTime(bench::MeasureBest(name, inChild, work));
   }
   const Tree& t = gState.tree;
   state.SetBytesProcessed(state.iterations() * (t.binaryBytes + t.mediaBytes + t.textBytes));
@@ -288,8 +260,8 @@ int main(int argc, char** argv) {
       ->UseManualTime();
   benchmark::RunSpecifiedBenchmarks();
 
-  auto timing = [](const char* name) { return gTimings.count(name) ? gTimings.at(name) : Timing{-1, -1}; };
-  const Timing ours = timing("Backup_Ours"), zip = timing("Backup_Zip");
+  auto timing = [](const char* name) { return bench::gTimings.count(name) ? bench::gTimings.at(name) : bench::Timing{-1, -1}; };
+  const bench::Timing ours = timing("Backup_Ours"), zip = timing("Backup_Zip");
   const double ratio = ours.cpu / zip.cpu;
   const Tree& t = gState.tree;
   std::printf("\n== Summary ==\n");

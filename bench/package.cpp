@@ -35,6 +35,7 @@
 
 #include "kel/base/stream.h"
 #include "setup/package/package.h"
+#include "bench_support.h"
 
 namespace {
 
@@ -137,13 +138,6 @@ void WriteAll(const fs::path& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-std::string XzOptions(const setup::TSetupPackageLzmaSettings& s) {
-  return "--format=raw --lzma1=dict=" + std::to_string(s.DictionarySize) + ",lc=" + std::to_string(s.Lc) +
-         ",lp=" + std::to_string(s.Lp) + ",pb=" + std::to_string(s.Pb) + ",mode=" + (s.FastMode ? "fast" : "normal") +
-         ",mf=" + (s.FastMode ? "hc4" : "bt4") + ",nice=" + std::to_string(s.FastBytes) +
-         ",depth=" + std::to_string(s.MatchFinderCycles);
-}
-
 int Shell(const std::string& command) {
   const int status = std::system(command.c_str());
   return status < 0 || !WIFEXITED(status) ? -1 : WEXITSTATUS(status);
@@ -188,7 +182,7 @@ void Prepare(int64_t corpusBytes) {
   for (size_t i = 0; i < stream.size(); ++i) stream[i] = static_cast<char>(stream[i] ^ key[i % key.size()]);
   gState.rawStream = (gState.work / "raw.lzma").string();
   WriteAll(gState.rawStream, stream.substr(5));
-  gState.xzOptions = XzOptions(setup::SetupPackageLzmaSettings(kLevel));
+  gState.xzOptions = bench::XzRawOptions(setup::SetupPackageLzmaSettings(kLevel));
 
   // Both directions must agree before anything is timed.
   const std::string check = (gState.work / "check.bin").string();
@@ -202,43 +196,12 @@ void Prepare(int64_t corpusBytes) {
 
 // --- The timed work -----------------------------------------------------------------
 
-struct Timing {
-  double wall = 1e300;
-  double cpu = 1e300;
-};
-std::map<std::string, Timing> gTimings;
-
-double WallSeconds() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-double ProcessCpuSeconds() {
-  timespec now{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-}
-
-// User and system time of the finished children (the shell and xz below it).
-double ChildrenCpuSeconds() {
-  rusage usage{};
-  getrusage(RUSAGE_CHILDREN, &usage);
-  auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) * 1e-6; };
-  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
 // Runs `work` once per iteration, reports its CPU time to the benchmark
 // library and keeps the lowest wall and CPU times.
 template <typename Work>
 void Timed(benchmark::State& state, const std::string& name, bool inChild, Work work) {
   for (auto _ : state) {
-    const double wall = WallSeconds();
-    const double cpu = inChild ? ChildrenCpuSeconds() : ProcessCpuSeconds();
-    work();
-    const double cpuUsed = (inChild ? ChildrenCpuSeconds() : ProcessCpuSeconds()) - cpu;
-    Timing& timing = gTimings[name];
-    timing.wall = std::min(timing.wall, WallSeconds() - wall);
-    timing.cpu = std::min(timing.cpu, cpuUsed);
-    state.SetIterationTime(cpuUsed);
+    state.SetIterationTime(bench::MeasureBest(name, inChild, work));
   }
   state.SetBytesProcessed(state.iterations() * gState.bodySize);
 }
@@ -336,9 +299,9 @@ int main(int argc, char** argv) {
   const double mib = 1024.0 * 1024.0;
   const double limitMiB = static_cast<double>(body) * 1.10 / mib + 32.0;
   const double peakMiB = static_cast<double>(peak) / 1024.0;
-  auto timing = [](const char* name) { return gTimings.count(name) ? gTimings.at(name) : Timing{-1, -1}; };
-  const Timing commitOurs = timing("Commit_Ours"), commitXz = timing("Commit_Xz");
-  const Timing openOurs = timing("Open_Ours"), openXz = timing("Open_Xz");
+  auto timing = [](const char* name) { return bench::gTimings.count(name) ? bench::gTimings.at(name) : bench::Timing{-1, -1}; };
+  const bench::Timing commitOurs = timing("Commit_Ours"), commitXz = timing("Commit_Xz");
+  const bench::Timing openOurs = timing("Open_Ours"), openXz = timing("Open_Xz");
   const double commitRatio = commitOurs.cpu / commitXz.cpu;
   const double openRatio = openOurs.cpu / openXz.cpu;
 

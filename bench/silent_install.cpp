@@ -22,32 +22,27 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "setup/package/package.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-struct Timing {
-  double wall = 0;  // seconds
-  double cpu = 0;   // user + system of the children
-};
-
-// Runs a shell command and measures it.
-Timing Measure(const std::string& command) {
-  rusage before{}, after{};
-  getrusage(RUSAGE_CHILDREN, &before);
-  const auto start = std::chrono::steady_clock::now();
+// Runs a shell command, stopping the benchmark when it fails.
+void Run(const std::string& command) {
   const int status = std::system(command.c_str());
-  const auto end = std::chrono::steady_clock::now();
-  getrusage(RUSAGE_CHILDREN, &after);
   if (status != 0) {
     std::cerr << "failed (" << status << "): " << command << "\n";
     std::exit(1);
   }
-  auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
-  return {std::chrono::duration<double>(end - start).count(),
-          seconds(after.ru_utime) - seconds(before.ru_utime) + seconds(after.ru_stime) - seconds(before.ru_stime)};
+}
+
+// Runs it as one measurement of `name`; its wall and CPU seconds.
+bench::Timing Measure(const std::string& name, const std::string& command) {
+  const double wall = bench::WallSeconds();
+  const double cpu = bench::MeasureBest(name, true, [&] { Run(command); });
+  return {bench::WallSeconds() - wall, cpu};
 }
 
 std::string Quote(const std::string& text) {
@@ -97,13 +92,6 @@ std::vector<std::string> MakePayload(const fs::path& folder, uintmax_t bytes) {
   return names;
 }
 
-std::string XzOptions(const setup::TSetupPackageLzmaSettings& s) {
-  return "--format=raw --lzma1=dict=" + std::to_string(s.DictionarySize) + ",lc=" + std::to_string(s.Lc) +
-         ",lp=" + std::to_string(s.Lp) + ",pb=" + std::to_string(s.Pb) + ",mode=" + (s.FastMode ? "fast" : "normal") +
-         ",mf=" + (s.FastMode ? "hc4" : "bt4") + ",nice=" + std::to_string(s.FastBytes) +
-         ",depth=" + std::to_string(s.MatchFinderCycles);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -130,40 +118,36 @@ int main(int argc, char** argv) {
     for (const std::string& name : names) script << "<File name=\"$DESTdata/" << name << "\"/>\n";
     script << "</Components></product></Setup>\n";
   }
-  Measure(Quote(pack) + " create " + Quote((work / "SETUP.dat").string()) + " " + Quote((work / "setup").string()) +
+  Run(Quote(pack) + " create " + Quote((work / "SETUP.dat").string()) + " " + Quote((work / "setup").string()) +
           " >/dev/null");
-  Measure(Quote(pack) + " create " + Quote((work / "PRODUCT.dat").string()) + " --level 4 " +
+  Run(Quote(pack) + " create " + Quote((work / "PRODUCT.dat").string()) + " --level 4 " +
           Quote((work / "payload").string()) + " >/dev/null");
-  Measure(Quote(pack) + " attach " + Quote(setupProgram) + " " + Quote((work / "Setup").string()) + " --setup " +
+  Run(Quote(pack) + " attach " + Quote(setupProgram) + " " + Quote((work / "Setup").string()) + " --setup " +
           Quote((work / "SETUP.dat").string()) + " --product " + Quote((work / "PRODUCT.dat").string()) +
           " >/dev/null");
 
   // The reference: the same files as a tar, compressed with the same
   // settings.
-  const std::string xz = XzOptions(setup::SetupPackageLzmaSettings(4));
-  Measure("tar -cf " + Quote((work / "payload.tar").string()) + " -C " + Quote((work / "payload").string()) + " .");
-  Measure("xz " + xz + " -c " + Quote((work / "payload.tar").string()) + " > " +
+  const std::string xz = bench::XzRawOptions(setup::SetupPackageLzmaSettings(4));
+  Run("tar -cf " + Quote((work / "payload.tar").string()) + " -C " + Quote((work / "payload").string()) + " .");
+  Run("xz " + xz + " -c " + Quote((work / "payload.tar").string()) + " > " +
           Quote((work / "payload.tar.lzma").string()));
 
-  Timing bestSetup{1e9, 1e9}, bestReference{1e9, 1e9};
   for (int round = 0; round < 3; ++round) {
     const fs::path machine = work / ("machine" + std::to_string(round));
     fs::create_directories(machine);
-    const Timing setup = Measure("ORVI_SETUP_SANDBOX=" + Quote(machine.string()) + " DISPLAY= " +
+    const bench::Timing setup = Measure("setup", "ORVI_SETUP_SANDBOX=" + Quote(machine.string()) + " DISPLAY= " +
                                  Quote((work / "Setup").string()) + " /AUTO=/opt/ORVI /SILENT");
     const fs::path target = work / ("reference" + std::to_string(round));
     fs::create_directories(target);
-    const Timing reference = Measure("xz -d " + xz + " < " + Quote((work / "payload.tar.lzma").string()) +
+    const bench::Timing reference = Measure("reference", "xz -d " + xz + " < " + Quote((work / "payload.tar.lzma").string()) +
                                      " | tar -x -C " + Quote(target.string()));
     std::printf("round %d: setup %.3f s (cpu %.3f s), xz -d | tar -x %.3f s (cpu %.3f s)\n", round + 1, setup.wall,
                 setup.cpu, reference.wall, reference.cpu);
-    bestSetup.wall = std::min(bestSetup.wall, setup.wall);
-    bestSetup.cpu = std::min(bestSetup.cpu, setup.cpu);
-    bestReference.wall = std::min(bestReference.wall, reference.wall);
-    bestReference.cpu = std::min(bestReference.cpu, reference.cpu);
     fs::remove_all(machine);
     fs::remove_all(target);
   }
+  const bench::Timing bestSetup = bench::gTimings["setup"], bestReference = bench::gTimings["reference"];
   std::printf("best: setup %.3f s, xz -d | tar -x %.3f s; ratio %.2f (wall), %.2f (cpu)\n", bestSetup.wall,
               bestReference.wall, bestSetup.wall / bestReference.wall, bestSetup.cpu / bestReference.cpu);
   fs::remove_all(work);

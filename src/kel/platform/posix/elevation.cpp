@@ -43,12 +43,6 @@ std::vector<std::string> ElevationCommand() {
   return {};
 }
 
-int CodeOf(int status) {
-  if (WIFEXITED(status)) return WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-  return -1;
-}
-
 }  // namespace
 
 ElevatedRun RunElevated(const std::string& program, const std::vector<std::string>& arguments,
@@ -88,7 +82,7 @@ ElevatedRun RunElevated(const std::string& program, const std::vector<std::strin
     int status;
     const pid_t done = ::waitpid(pid, &status, WNOHANG);
     if (done == pid) {
-      run.exitCode = CodeOf(status);
+      run.exitCode = posix::ExitCodeOf(status);
       break;
     }
     if (done < 0 && errno != EINTR) {

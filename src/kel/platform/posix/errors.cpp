@@ -1,5 +1,7 @@
-// POSIX backend: errno to text. Only operating-system code lives here.
+// POSIX backend: errno and wait statuses to results. Only operating-system code lives here.
 #include "kel/platform/posix/errors.h"
+
+#include <sys/wait.h>
 
 #include <cerrno>
 #include <cstring>
@@ -18,5 +20,11 @@ void ReportErrno(std::string* error) {
 }
 
 std::string SharingViolationText() { return "The file is in use by another process."; }
+
+int ExitCodeOf(int waitStatus) {
+  if (WIFEXITED(waitStatus)) return WEXITSTATUS(waitStatus);
+  if (WIFSIGNALED(waitStatus)) return 128 + WTERMSIG(waitStatus);
+  return -1;
+}
 
 }  // namespace kel::platform::posix

@@ -12,4 +12,8 @@ void ReportErrno(std::string* error);
 // The text for a file that another process holds locked.
 std::string SharingViolationText();
 
+// A wait status as a program's result: its exit code, 128 + the signal that
+// killed it, or -1.
+int ExitCodeOf(int waitStatus);
+
 }  // namespace kel::platform::posix

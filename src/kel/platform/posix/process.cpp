@@ -25,12 +25,6 @@ namespace kel::platform {
 
 namespace {
 
-int CodeOf(int status) {
-  if (WIFEXITED(status)) return WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-  return -1;
-}
-
 // Arguments as the C library wants them; `storage` keeps the strings.
 std::vector<char*> MakeArgv(const std::string& program, const std::vector<std::string>& arguments,
                             std::vector<std::string>& storage) {
@@ -111,7 +105,7 @@ StartResult StartProgram(const std::string& executable, const std::vector<std::s
     const pid_t done = ::waitpid(pid, &status, WNOHANG);
     if (done == pid) {
       result.exited = true;
-      result.exitCode = CodeOf(status);
+      result.exitCode = posix::ExitCodeOf(status);
       return result;
     }
     if (done < 0 && errno != EINTR) return result;
@@ -143,7 +137,7 @@ int RunProgram(const std::string& executable, const std::vector<std::string>& ar
       return -1;
     }
   }
-  return CodeOf(status);
+  return posix::ExitCodeOf(status);
 }
 
 int RunCommandLine(const std::string& commandLine, std::string* error) {
