@@ -5,6 +5,7 @@
 #include <unordered_map>
 
 #include "kel/base/error.h"
+#include "kel/base/file_system.h"
 #include "kel/base/format.h"
 #include "kel/base/hashes.h"
 
@@ -675,6 +676,8 @@ bool TKELIniFile::WriteToFile(const std::string& fileName, const TKELEncoding& e
   // The whole file is prepared first, so that no conversion can fail once
   // the old file is truncated.
   const std::string bytes = EncodeText(RenderText(), encoding, written);
+  // A read-only file is made writable first, as saving means to replace it.
+  if (kelFileExists(fileName)) kelFileSetAttributes(fileName, faNormal);
   std::unique_ptr<TKELBufferedFileStream> file = TKELBufferedFileStream::Create(fileName);
   if (!file) return false;
   try {

@@ -1,6 +1,7 @@
 #include "kel/base/ini_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 
@@ -347,6 +348,17 @@ TEST(IniFile, ChangeNotification) {
 }
 
 // --- Files ----------------------------------------------------------------------------------
+
+TEST(IniFile, SavingReplacesAReadOnlyFile) {
+  orvi::test::TempDir dir;
+  const std::string path = dir.WriteFile("ro.ini", "[A]\r\nk=1\r\n");
+  ASSERT_EQ(chmod(path.c_str(), 0444), 0);
+  TKELIniFile ini(path);
+  ini.WriteString("A", "k", "2");
+  EXPECT_TRUE(ini.UpdateFile());
+  TKELIniFile again(path);
+  EXPECT_EQ(again.ReadString("A", "k", ""), "2");
+}
 
 TEST(IniFile, UpdateFileWritesOnlyWhatChanged) {
   orvi::test::TempDir dir;
