@@ -72,7 +72,13 @@ void TSetupThread::Execute() {
     std::lock_guard lock(lock_);
     current_ = nullptr;
   }
-  session.SendNotify(neFinished, terminated_ ? 1 : 0);
+  try {
+    session.SendNotify(neFinished, terminated_ ? 1 : 0);
+  } catch (const std::exception& e) {
+    // A listener failing on the last notification: the run is over all the
+    // same, and the waiting main thread must still learn that it is.
+    session.LogError(e.what());
+  }
   finished_ = true;
   session.Dispatcher().Wake();
 }

@@ -202,6 +202,25 @@ TEST_F(WorkerTest, TheFirstErrorEndsTheRun) {
   }
 }
 
+// A listener that fails on the last notification: the error is kept and the
+// waiting main thread still learns that the run is over.
+TEST_F(WorkerTest, AListenerFailingWhenTheRunFinishes) {
+  class TFailingListener : public IInstallerNotify {
+   public:
+    void Notify(int code, intptr_t) override {
+      if (code == neFinished) throw std::runtime_error("listener failed");
+    }
+  };
+  TTestProduct::Actions = {kThreeSteps[0]};
+  SessionFixture fixture(Spec());
+  TFailingListener listener;
+  fixture.Session().AddListener(&listener);
+  fixture.Session().Start(true);
+
+  EXPECT_EQ(fixture.Session().Errors().Text(), "listener failed\r\n");
+  EXPECT_EQ(fixture.Session().State(), TSetupState::Finished);
+}
+
 // A stop request (the wizard closing during the run) while the second of
 // three actions runs: it is asked to cancel on the main thread, finishes,
 // and the third never runs. Freeing the worker keeps serving the worker's
