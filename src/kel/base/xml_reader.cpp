@@ -1023,18 +1023,7 @@ size_t TKELXMLTextReader::ParseAttributeValue(size_t at, TKELXMLNodeData& attrib
       if (ReadData() == 0) ThrowAt(kUnclosedLiteral, quoteLine, quotePosition);
       continue;
     }
-    if (kelXMLIsHighSurrogate(ch)) {
-      const int low = Peek(p + 1);
-      if (low >= 0 && kelXMLIsLowSurrogate(static_cast<char16_t>(low))) {
-        chars_[out++] = ch;
-        chars_[out++] = static_cast<char16_t>(low);
-        p += 2;
-        continue;
-      }
-    }
-    if (settings_.CheckCharacters) ThrowInvalidChar(p, false);
-    chars_[out++] = ch;
-    ++p;
+    CopyOtherCharacter(p, out);
   }
   attribute.type = TKELXMLNodeType::Attribute;
   attribute.valueStart = start;
@@ -1323,18 +1312,7 @@ bool TKELXMLTextReader::ParseText(size_t at, bool topLevel) {
       ++p;
       continue;
     }
-    if (kelXMLIsHighSurrogate(ch)) {
-      const int low = Peek(p + 1);
-      if (low >= 0 && kelXMLIsLowSurrogate(static_cast<char16_t>(low))) {
-        chars_[out++] = ch;
-        chars_[out++] = static_cast<char16_t>(low);
-        p += 2;
-        continue;
-      }
-    }
-    if (settings_.CheckCharacters) ThrowInvalidChar(p, false);
-    chars_[out++] = ch;
-    ++p;
+    CopyOtherCharacter(p, out);
   }
   pos_ = p;
   node_.valueStart = at;
@@ -1347,6 +1325,24 @@ bool TKELXMLTextReader::ParseText(size_t at, bool topLevel) {
   if (topLevel && level_ == TKELConformanceLevel::Auto) level_ = TKELConformanceLevel::Fragment;
   node_.type = TKELXMLNodeType::Text;
   return true;
+}
+
+// Copies the character at `p` that none of a scanning loop's fast cases
+// took: a surrogate pair whole, anything else after the character check.
+void TKELXMLTextReader::CopyOtherCharacter(size_t& p, size_t& out) {
+  const char16_t ch = chars_[p];
+  if (kelXMLIsHighSurrogate(ch)) {
+    const int low = Peek(p + 1);
+    if (low >= 0 && kelXMLIsLowSurrogate(static_cast<char16_t>(low))) {
+      chars_[out++] = ch;
+      chars_[out++] = static_cast<char16_t>(low);
+      p += 2;
+      return;
+    }
+  }
+  if (settings_.CheckCharacters) ThrowInvalidChar(p, false);
+  chars_[out++] = ch;
+  ++p;
 }
 
 // Comments, CDATA sections and processing-instruction content: read up to
@@ -1401,18 +1397,7 @@ bool TKELXMLTextReader::ParseSection(size_t at, TSection kind, TKELXMLNodeData& 
                    startPosition);
       continue;
     }
-    if (kelXMLIsHighSurrogate(ch)) {
-      const int low = Peek(p + 1);
-      if (low >= 0 && kelXMLIsLowSurrogate(static_cast<char16_t>(low))) {
-        chars_[out++] = ch;
-        chars_[out++] = static_cast<char16_t>(low);
-        p += 2;
-        continue;
-      }
-    }
-    if (settings_.CheckCharacters) ThrowInvalidChar(p, false);
-    chars_[out++] = ch;
-    ++p;
+    CopyOtherCharacter(p, out);
   }
   pos_ = end;
   node.valueStart = at;

@@ -237,6 +237,7 @@ class TKELXMLTextReader final : public TKELXMLReader {
   int Peek(size_t at);
   bool MatchAt(size_t at, std::u16string_view text);
   void Compact();
+  void CopyOtherCharacter(size_t& p, size_t& out);
 
   // Errors.
   [[noreturn]] void Throw(const std::string& message, size_t at);
