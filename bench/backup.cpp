@@ -206,11 +206,8 @@ void Prepare(int64_t treeBytes) {
 
 template <typename Work>
 void Timed(benchmark::State& state, const std::string& name, bool inChild, Work work) {
-  for (auto _ : state) {
-    state.SetIterationTime(bench::MeasureBest(name, inChild, work));
-  }
   const Tree& t = gState.tree;
-  state.SetBytesProcessed(state.iterations() * (t.binaryBytes + t.mediaBytes + t.textBytes));
+  bench::TimedIterations(state, name, inChild, t.binaryBytes + t.mediaBytes + t.textBytes, work);
 }
 
 void BM_Backup_Ours(benchmark::State& state) {
@@ -231,19 +228,7 @@ void BM_Backup_Zip(benchmark::State& state) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  int64_t treeMB = 200;
-  std::vector<char*> args = {argv[0]};
-  for (int i = 1; i < argc; ++i) {
-    if (std::strncmp(argv[i], "--tree-mb=", 10) == 0)
-      treeMB = std::strtoll(argv[i] + 10, nullptr, 10);
-    else
-      args.push_back(argv[i]);
-  }
-  std::string repetitions = "--benchmark_repetitions=3";
-  std::string interleave = "--benchmark_enable_random_interleaving=true";
-  args.insert(args.begin() + 1, {repetitions.data(), interleave.data()});
-  int count = static_cast<int>(args.size());
-  benchmark::Initialize(&count, args.data());
+  const int64_t treeMB = bench::InitializeWithInputSize(argc, argv, "--tree-mb=", 200);
 
   if (Shell("command -v zip > /dev/null && command -v unzip > /dev/null") != 0) {
     std::fprintf(stderr, "zip and unzip are needed: nothing to compare with\n");
@@ -253,15 +238,11 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
   Prepare(treeMB * 1000 * 1000);
 
-  benchmark::RegisterBenchmark("Backup_Zip", BM_Backup_Zip)->Iterations(1)->Unit(benchmark::kMillisecond)->UseManualTime();
-  benchmark::RegisterBenchmark("Backup_Ours", BM_Backup_Ours)
-      ->Iterations(1)
-      ->Unit(benchmark::kMillisecond)
-      ->UseManualTime();
+  bench::RegisterTimed("Backup_Zip", BM_Backup_Zip);
+  bench::RegisterTimed("Backup_Ours", BM_Backup_Ours);
   benchmark::RunSpecifiedBenchmarks();
 
-  auto timing = [](const char* name) { return bench::gTimings.count(name) ? bench::gTimings.at(name) : bench::Timing{-1, -1}; };
-  const bench::Timing ours = timing("Backup_Ours"), zip = timing("Backup_Zip");
+  const bench::Timing ours = bench::BestTiming("Backup_Ours"), zip = bench::BestTiming("Backup_Zip");
   const double ratio = ours.cpu / zip.cpu;
   const Tree& t = gState.tree;
   std::printf("\n== Summary ==\n");

@@ -8,8 +8,14 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <map>
 #include <string>
+#include <vector>
+
+#include <benchmark/benchmark.h>
 
 #include "setup/package/package.h"
 
@@ -55,6 +61,50 @@ double MeasureBest(const std::string& name, bool inChild, Work work) {
   timing.wall = std::min(timing.wall, WallSeconds() - wall);
   timing.cpu = std::min(timing.cpu, cpuUsed);
   return cpuUsed;
+}
+
+// The lowest times seen under `name`, or -1 when it never ran.
+inline Timing BestTiming(const std::string& name) {
+  const auto found = gTimings.find(name);
+  return found != gTimings.end() ? found->second : Timing{-1, -1};
+}
+
+// A benchmark body: runs `work` once per iteration, reports its CPU time to
+// the benchmark library and keeps the lowest wall and CPU times.
+template <typename Work>
+void TimedIterations(benchmark::State& state, const std::string& name, bool inChild, int64_t bytesPerIteration,
+                     Work work) {
+  for (auto _ : state) {
+    state.SetIterationTime(MeasureBest(name, inChild, work));
+  }
+  state.SetBytesProcessed(state.iterations() * bytesPerIteration);
+}
+
+// Registers a whole-program measurement: one run per repetition, timed by
+// `TimedIterations`.
+inline void RegisterTimed(const char* name, void (*function)(benchmark::State&)) {
+  benchmark::RegisterBenchmark(name, function)->Iterations(1)->Unit(benchmark::kMillisecond)->UseManualTime();
+}
+
+// Takes the size of the generated input from `sizeOption` (such as
+// "--tree-mb=") on the command line, in MB, and hands every other argument
+// to the benchmark library, which repeats each measurement three times,
+// interleaved, so that a passing load on the machine hits both sides alike.
+inline int64_t InitializeWithInputSize(int argc, char** argv, const char* sizeOption, int64_t defaultMB) {
+  int64_t sizeMB = defaultMB;
+  const size_t optionLength = std::strlen(sizeOption);
+  static std::string repetitions = "--benchmark_repetitions=3";
+  static std::string interleave = "--benchmark_enable_random_interleaving=true";
+  std::vector<char*> args = {argv[0], repetitions.data(), interleave.data()};
+  for (int i = 1; i < argc; ++i) {
+    if (std::strncmp(argv[i], sizeOption, optionLength) == 0)
+      sizeMB = std::strtoll(argv[i] + optionLength, nullptr, 10);
+    else
+      args.push_back(argv[i]);
+  }
+  int count = static_cast<int>(args.size());
+  benchmark::Initialize(&count, args.data());
+  return sizeMB;
 }
 
 // xz's raw LZMA1 options for the same settings as our packages.

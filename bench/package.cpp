@@ -196,14 +196,9 @@ void Prepare(int64_t corpusBytes) {
 
 // --- The timed work -----------------------------------------------------------------
 
-// Runs `work` once per iteration, reports its CPU time to the benchmark
-// library and keeps the lowest wall and CPU times.
 template <typename Work>
 void Timed(benchmark::State& state, const std::string& name, bool inChild, Work work) {
-  for (auto _ : state) {
-    state.SetIterationTime(bench::MeasureBest(name, inChild, work));
-  }
-  state.SetBytesProcessed(state.iterations() * gState.bodySize);
+  bench::TimedIterations(state, name, inChild, gState.bodySize, work);
 }
 
 void BM_Commit_Ours(benchmark::State& state) {
@@ -260,19 +255,7 @@ int ReaderPeakChild(const char* package) {
 int main(int argc, char** argv) {
   if (argc == 3 && std::strcmp(argv[1], "--reader-peak") == 0) return ReaderPeakChild(argv[2]);
 
-  int64_t corpusMB = 150;
-  std::vector<char*> args = {argv[0]};
-  for (int i = 1; i < argc; ++i) {
-    if (std::strncmp(argv[i], "--corpus-mb=", 12) == 0)
-      corpusMB = std::strtoll(argv[i] + 12, nullptr, 10);
-    else
-      args.push_back(argv[i]);
-  }
-  std::string repetitions = "--benchmark_repetitions=3";
-  std::string interleave = "--benchmark_enable_random_interleaving=true";
-  args.insert(args.begin() + 1, {repetitions.data(), interleave.data()});
-  int count = static_cast<int>(args.size());
-  benchmark::Initialize(&count, args.data());
+  const int64_t corpusMB = bench::InitializeWithInputSize(argc, argv, "--corpus-mb=", 150);
 
   if (Shell("command -v xz > /dev/null") != 0) {
     std::fprintf(stderr, "xz is not installed: nothing to compare with\n");
@@ -286,7 +269,7 @@ int main(int argc, char** argv) {
   const std::pair<const char*, Function> timed[] = {
       {"Commit_Xz", BM_Commit_Xz}, {"Commit_Ours", BM_Commit_Ours}, {"Open_Xz", BM_Open_Xz}, {"Open_Ours", BM_Open_Ours}};
   for (const auto& [name, fn] : timed)
-    benchmark::RegisterBenchmark(name, fn)->Iterations(1)->Unit(benchmark::kMillisecond)->UseManualTime();
+    bench::RegisterTimed(name, fn);
   benchmark::RunSpecifiedBenchmarks();
 
   // Peak memory of a process that only opens the package.
@@ -299,9 +282,8 @@ int main(int argc, char** argv) {
   const double mib = 1024.0 * 1024.0;
   const double limitMiB = static_cast<double>(body) * 1.10 / mib + 32.0;
   const double peakMiB = static_cast<double>(peak) / 1024.0;
-  auto timing = [](const char* name) { return bench::gTimings.count(name) ? bench::gTimings.at(name) : bench::Timing{-1, -1}; };
-  const bench::Timing commitOurs = timing("Commit_Ours"), commitXz = timing("Commit_Xz");
-  const bench::Timing openOurs = timing("Open_Ours"), openXz = timing("Open_Xz");
+  const bench::Timing commitOurs = bench::BestTiming("Commit_Ours"), commitXz = bench::BestTiming("Commit_Xz");
+  const bench::Timing openOurs = bench::BestTiming("Open_Ours"), openXz = bench::BestTiming("Open_Xz");
   const double commitRatio = commitOurs.cpu / commitXz.cpu;
   const double openRatio = openOurs.cpu / openXz.cpu;
 
