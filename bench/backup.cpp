@@ -64,11 +64,8 @@ State gState;
 
 // --- The tree -------------------------------------------------------------------------
 
-uint64_t gSeed = 0x9E3779B97F4A7C15ull;
-uint32_t Next() {
-  gSeed = gSeed * 6364136223846793005ull + 1442695040888963407ull;
-  return static_cast<uint32_t>(gSeed >> 33);
-}
+bench::Random gRandom;
+uint32_t Next() { return gRandom.Next(); }
 
 void WriteAll(const fs::path& path, const std::string& bytes) {
   fs::create_directories(path.parent_path());
@@ -78,19 +75,8 @@ void WriteAll(const fs::path& path, const std::string& bytes) {
 // Program files and plug-ins: the larger shared libraries of the system, in
 // path order.
 void AddBinaries(Tree& tree, int64_t target) {
-  std::vector<fs::path> candidates;
-  for (const char* root : {"/usr/lib/x86_64-linux-gnu", "/usr/lib", "/usr/bin"}) {
-    std::error_code error;
-    for (auto it = fs::recursive_directory_iterator(root, fs::directory_options::skip_permission_denied, error);
-         it != fs::recursive_directory_iterator(); it.increment(error)) {
-      if (error) break;
-      if (it->is_symlink() || !it->is_regular_file()) continue;
-      const auto size = static_cast<int64_t>(it->file_size());
-      if (size >= 64 * 1024 && size <= 8 * 1024 * 1024) candidates.push_back(it->path());
-    }
-  }
-  std::sort(candidates.begin(), candidates.end());
-  candidates.erase(std::unique(candidates.begin(), candidates.end()), candidates.end());
+  const std::vector<fs::path> candidates =
+      bench::SystemFiles({"/usr/lib/x86_64-linux-gnu", "/usr/lib", "/usr/bin"}, 64 * 1024, 8 * 1024 * 1024);
   for (size_t i = 0; i < candidates.size() && tree.binaryBytes < target; ++i) {
     const fs::path folder = tree.root / (i % 3 == 0 ? "Plugins" : i % 3 == 1 ? "System" : "");
     fs::create_directories(folder);
@@ -123,15 +109,7 @@ void AddMedia(Tree& tree, int64_t target) {
 // Help texts in files of 1 MB, then small settings and playlists (a few KB
 // each) for the rest.
 void AddText(Tree& tree, int64_t target) {
-  static const char* kSyllables[] = {"ka", "lo", "mi", "ne", "ra", "tu", "sel", "vor", "an", "is", "qu", "ex",
-                                     "pre", "con", "ing", "tion", "al", "er", "st", "ble", "ment", "or", "ui", "set"};
-  std::vector<std::string> words;
-  for (int i = 0; i < 3000; ++i) {
-    std::string word;
-    const uint32_t syllables = 1 + Next() % 4;
-    for (uint32_t s = 0; s < syllables; ++s) word += kSyllables[Next() % std::size(kSyllables)];
-    words.push_back(word);
-  }
+  const std::vector<std::string> words = bench::MakeVocabulary(gRandom);
   const auto text = [&](size_t size) {
     std::string out;
     while (out.size() < size) {

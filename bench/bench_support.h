@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
@@ -61,6 +62,55 @@ double MeasureBest(const std::string& name, bool inChild, Work work) {
   timing.wall = std::min(timing.wall, WallSeconds() - wall);
   timing.cpu = std::min(timing.cpu, cpuUsed);
   return cpuUsed;
+}
+
+// The regular files (not links) below `roots` whose size lies in
+// [minSize, maxSize], in path order: real-world content for generated
+// inputs, the same on every run of one machine.
+inline std::vector<std::filesystem::path> SystemFiles(std::initializer_list<const char*> roots, uintmax_t minSize,
+                                                      uintmax_t maxSize) {
+  namespace fs = std::filesystem;
+  std::vector<fs::path> files;
+  for (const char* root : roots) {
+    std::error_code error;
+    for (auto it = fs::recursive_directory_iterator(root, fs::directory_options::skip_permission_denied, error);
+         it != fs::recursive_directory_iterator(); it.increment(error)) {
+      if (error) break;
+      if (it->is_symlink(error) || !it->is_regular_file(error)) continue;
+      const uintmax_t size = it->file_size(error);
+      if (!error && size >= minSize && size <= maxSize) files.push_back(it->path());
+    }
+  }
+  std::sort(files.begin(), files.end());
+  files.erase(std::unique(files.begin(), files.end()), files.end());
+  return files;
+}
+
+// A fixed-seed generator, so that generated inputs are the same on every run.
+class Random {
+ public:
+  uint32_t Next() {
+    seed_ = seed_ * 6364136223846793005ull + 1442695040888963407ull;
+    return static_cast<uint32_t>(seed_ >> 33);
+  }
+
+ private:
+  uint64_t seed_ = 0x9E3779B97F4A7C15ull;
+};
+
+// 3000 made-up words of one to four syllables, for text that compresses
+// like prose.
+inline std::vector<std::string> MakeVocabulary(Random& random) {
+  static const char* kSyllables[] = {"ka", "lo", "mi", "ne", "ra", "tu", "sel", "vor", "an", "is", "qu", "ex",
+                                     "pre", "con", "ing", "tion", "al", "er", "st", "ble", "ment", "or", "ui", "set"};
+  std::vector<std::string> words;
+  for (int i = 0; i < 3000; ++i) {
+    std::string word;
+    const uint32_t syllables = 1 + random.Next() % 4;
+    for (uint32_t s = 0; s < syllables; ++s) word += kSyllables[random.Next() % std::size(kSyllables)];
+    words.push_back(word);
+  }
+  return words;
 }
 
 // The lowest times seen under `name`, or -1 when it never ran.

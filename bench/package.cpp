@@ -68,19 +68,8 @@ State gState;
 // Binaries: the larger regular files of the system's library and program
 // folders, in path order, up to half of the corpus.
 void AddBinaries(Corpus& corpus, int64_t target) {
-  std::vector<fs::path> candidates;
-  for (const char* root : {"/usr/lib/x86_64-linux-gnu", "/usr/lib", "/usr/bin"}) {
-    std::error_code error;
-    for (auto it = fs::recursive_directory_iterator(root, fs::directory_options::skip_permission_denied, error);
-         it != fs::recursive_directory_iterator(); it.increment(error)) {
-      if (error) break;
-      if (it->is_symlink() || !it->is_regular_file()) continue;
-      const auto size = static_cast<int64_t>(it->file_size());
-      if (size >= 64 * 1024 && size <= 16 * 1024 * 1024) candidates.push_back(it->path());
-    }
-  }
-  std::sort(candidates.begin(), candidates.end());
-  candidates.erase(std::unique(candidates.begin(), candidates.end()), candidates.end());
+  const std::vector<fs::path> candidates =
+      bench::SystemFiles({"/usr/lib/x86_64-linux-gnu", "/usr/lib", "/usr/bin"}, 64 * 1024, 16 * 1024 * 1024);
   fs::create_directories(corpus.folder / "bin");
   for (const fs::path& path : candidates) {
     if (corpus.binaryBytes >= target) break;
@@ -95,20 +84,9 @@ void AddBinaries(Corpus& corpus, int64_t target) {
 // Text: lines of words from a fixed vocabulary, numbers and punctuation,
 // made by a fixed-seed generator, in files of 2 MB.
 void AddText(Corpus& corpus, int64_t target) {
-  uint64_t seed = 0x9E3779B97F4A7C15ull;
-  auto next = [&seed] {
-    seed = seed * 6364136223846793005ull + 1442695040888963407ull;
-    return static_cast<uint32_t>(seed >> 33);
-  };
-  static const char* kSyllables[] = {"ka", "lo", "mi", "ne", "ra", "tu", "sel", "vor", "an", "is", "qu", "ex",
-                                     "pre", "con", "ing", "tion", "al", "er", "st", "ble", "ment", "or", "ui", "set"};
-  std::vector<std::string> words;
-  for (int i = 0; i < 3000; ++i) {
-    std::string word;
-    const uint32_t syllables = 1 + next() % 4;
-    for (uint32_t s = 0; s < syllables; ++s) word += kSyllables[next() % std::size(kSyllables)];
-    words.push_back(word);
-  }
+  bench::Random random;
+  auto next = [&random] { return random.Next(); };
+  const std::vector<std::string> words = bench::MakeVocabulary(random);
   fs::create_directories(corpus.folder / "text");
   while (corpus.textBytes < target) {
     std::string text;

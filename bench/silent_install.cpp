@@ -51,29 +51,17 @@ std::string Quote(const std::string& text) {
   return quoted + "'";
 }
 
-// A payload of real-world files: shared libraries (binaries) and documents
-// (text), copied flat under unique names until `bytes` are reached.
+// A payload of real-world files: shared libraries and programs (binaries)
+// and documents (text), in turns, copied flat under unique names until
+// `bytes` are reached.
 std::vector<std::string> MakePayload(const fs::path& folder, uintmax_t bytes) {
   fs::create_directories(folder);
   std::vector<std::string> names;
   uintmax_t total = 0;
   int index = 0;
-  const char* sources[] = {"/usr/lib/x86_64-linux-gnu", "/usr/share/doc", "/usr/bin", "/usr/share/common-licenses"};
   bool takeText = false;
-  std::vector<fs::path> binaries, texts;
-  for (const char* source : sources) {
-    std::error_code error;
-    for (auto it = fs::recursive_directory_iterator(source, fs::directory_options::skip_permission_denied, error);
-         it != fs::recursive_directory_iterator(); it.increment(error)) {
-      if (error || !it->is_regular_file(error) || it->is_symlink(error)) continue;
-      const uintmax_t size = it->file_size(error);
-      if (error || size == 0 || size > (8u << 20)) continue;
-      (std::string(source).find("doc") != std::string::npos || std::string(source).find("licenses") != std::string::npos
-           ? texts
-           : binaries)
-          .push_back(it->path());
-    }
-  }
+  const std::vector<fs::path> binaries = bench::SystemFiles({"/usr/lib/x86_64-linux-gnu", "/usr/bin"}, 1, 8u << 20);
+  const std::vector<fs::path> texts = bench::SystemFiles({"/usr/share/doc", "/usr/share/common-licenses"}, 1, 8u << 20);
   size_t nextBinary = 0, nextText = 0;
   while (total < bytes && (nextBinary < binaries.size() || nextText < texts.size())) {
     takeText = !takeText;
