@@ -6,7 +6,7 @@
 
 #include "kel/base/file_system.h"
 #include "kel/platform/shell.h"
-#include "kel/platform/special_folders.h"
+#include "kel/platform/well_known_folders.h"
 
 namespace kel {
 

@@ -33,7 +33,7 @@ bool kelShellExecuteUrl(const std::string& text);
 
 // --- Special folders ------------------------------------------------------------
 
-// The classic folder ids (see kel/platform/special_folders.h for what each is
+// The classic folder ids (see kel/platform/well_known_folders.h for what each is
 // on Linux).
 inline constexpr int CSIDL_DESKTOP = 0;
 inline constexpr int CSIDL_PROGRAMS = 2;

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "kel/platform/sandbox.h"
-#include "kel/platform/special_folders.h"
+#include "kel/platform/well_known_folders.h"
 #include "support/fuzz.h"
 #include "support/testlib/environment.h"
 

@@ -22,7 +22,7 @@ extern char** environ;
 #include "kel/platform/posix/errors.h"
 #include "kel/platform/process.h"
 #include "kel/platform/sandbox.h"
-#include "kel/platform/special_folders.h"
+#include "kel/platform/well_known_folders.h"
 #include "kel/platform/users.h"
 
 namespace kel::platform {

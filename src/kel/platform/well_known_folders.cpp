@@ -1,6 +1,6 @@
 // The special folders. Portable: built from the invoking user's account
 // (users.h), the sandbox mapping and the user's XDG folder settings.
-#include "kel/platform/special_folders.h"
+#include "kel/platform/well_known_folders.h"
 
 #include <fstream>
 #include <iterator>
