@@ -14,6 +14,7 @@
 #include "kel/platform/process.h"
 #include "setup/core/app_repo.h"
 #include "setup/package/package.h"
+#include "support/backup_names.h"
 #include "support/e2e.h"
 #include "support/temp_dir.h"
 
@@ -22,20 +23,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using Files = std::vector<std::string>;
-
-// The name of the archive this run writes: «z Before install 5.30
-// [yyyy.MM.dd hh-mm-ss].zip».
-bool IsNewArchiveName(const std::string& name) {
-  const std::string prefix = "z Before install 5.30 [", suffix = "].zip", stamp = "0000.00.00 00-00-00";
-  if (name.size() != prefix.size() + stamp.size() + suffix.size() || !name.starts_with(prefix) ||
-      !name.ends_with(suffix))
-    return false;
-  for (size_t i = 0; i < stamp.size(); ++i) {
-    const char c = name[prefix.size() + i];
-    if (stamp[i] == '0' ? (c < '0' || c > '9') : c != stamp[i]) return false;
-  }
-  return true;
-}
 
 // Every file below the folder, relative to it, sorted.
 Files TreeOf(const std::string& folder) {

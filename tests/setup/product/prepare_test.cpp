@@ -9,31 +9,19 @@
 #include "setup/core/errors.h"
 #include "setup/core/summary.h"
 #include "setup/product/actions.h"
+#include "support/backup_names.h"
 #include "update_fixture.h"
 
 namespace setup {
 namespace {
 
 namespace fs = std::filesystem;
+using orvi::test::IsNewArchiveName;
 using orvi::test::ProductSession;
 using orvi::test::ProductSessionSpec;
 using orvi::test::ReadFileBytes;
 using orvi::test::TreeOf;
 using Files = std::vector<std::string>;
-
-// The name of the archive this run writes: «z Before install 5.30
-// [yyyy.MM.dd hh-mm-ss].zip».
-bool IsNewArchiveName(const std::string& name) {
-  const std::string prefix = "z Before install 5.30 [", suffix = "].zip", stamp = "0000.00.00 00-00-00";
-  if (name.size() != prefix.size() + stamp.size() + suffix.size() || !name.starts_with(prefix) ||
-      !name.ends_with(suffix))
-    return false;
-  for (size_t i = 0; i < stamp.size(); ++i) {
-    const char c = name[prefix.size() + i];
-    if (stamp[i] == '0' ? (c < '0' || c > '9') : c != stamp[i]) return false;
-  }
-  return true;
-}
 
 // The archives in the backup folder, by name.
 Files Archives(ProductSession& s) {
