@@ -30,30 +30,16 @@ char32_t Decode(std::string_view s, size_t& pos, bool allowSurrogates, bool& val
     ++pos;
     return b0;
   }
-  size_t need;
-  char32_t cp;
-  unsigned char lo = 0x80, hi = 0xBF;  // allowed range of the second byte
-  if (b0 >= 0xC2 && b0 <= 0xDF) {
-    need = 1;
-    cp = b0 & 0x1F;
-  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-    need = 2;
-    cp = b0 & 0x0F;
-    if (b0 == 0xE0) lo = 0xA0;
-    if (b0 == 0xED && !allowSurrogates) hi = 0x9F;
-  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-    need = 3;
-    cp = b0 & 0x07;
-    if (b0 == 0xF0) lo = 0x90;
-    if (b0 == 0xF4) hi = 0x8F;
-  } else {
+  const TKELUtf8Lead lead = kelUtf8Lead(b0, allowSurrogates);
+  if (lead.need == 0) {
     ++pos;
     valid = false;
     return kReplacement;
   }
+  char32_t cp = lead.bits;
   size_t i = pos + 1;
-  for (size_t k = 0; k < need; ++k, ++i) {
-    const bool ok = i < n && (k == 0 ? (p[i] >= lo && p[i] <= hi) : IsContinuation(p[i]));
+  for (size_t k = 0; k < lead.need; ++k, ++i) {
+    const bool ok = i < n && (k == 0 ? (p[i] >= lead.lo && p[i] <= lead.hi) : IsContinuation(p[i]));
     if (!ok) {
       pos = i;
       valid = false;

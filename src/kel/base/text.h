@@ -34,6 +34,36 @@ size_t kelUtf16Length(std::string_view text);
 char32_t kelNextCodePoint(std::string_view text, size_t& pos);
 void kelAppendCodePoint(std::string& out, char32_t c);
 
+// What a UTF-8 lead byte of 0x80 or above announces: the number of
+// continuation bytes that follow (0 for a byte that cannot start a
+// sequence), the code-point bits the lead byte carries, and the range allowed
+// for the next byte. The range is narrower after E0, ED, F0 and F4, which
+// keeps out overlong forms, surrogates (unless allowed) and code points past
+// U+10FFFF; later continuation bytes are 80..BF.
+struct TKELUtf8Lead {
+  size_t need = 0;
+  char32_t bits = 0;
+  unsigned char lo = 0x80, hi = 0xBF;
+};
+constexpr TKELUtf8Lead kelUtf8Lead(unsigned char b0, bool allowSurrogates = false) {
+  TKELUtf8Lead lead;
+  if (b0 >= 0xC2 && b0 <= 0xDF) {
+    lead.need = 1;
+    lead.bits = b0 & 0x1F;
+  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+    lead.need = 2;
+    lead.bits = b0 & 0x0F;
+    if (b0 == 0xE0) lead.lo = 0xA0;
+    if (b0 == 0xED && !allowSurrogates) lead.hi = 0x9F;
+  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+    lead.need = 3;
+    lead.bits = b0 & 0x07;
+    if (b0 == 0xF0) lead.lo = 0x90;
+    if (b0 == 0xF4) lead.hi = 0x8F;
+  }
+  return lead;
+}
+
 // --- Case ---------------------------------------------------------------------
 
 // The case key of a code point: two code points are equal ignoring case

@@ -109,26 +109,13 @@ size_t DecodeUtf8(const uint8_t* src, size_t n, size_t& used, char16_t* dst, siz
       ++i;
       continue;
     }
-    size_t need;
-    uint32_t cp;
-    uint8_t lo = 0x80, hi = 0xBF;
-    if (b0 >= 0xC2 && b0 <= 0xDF) {
-      need = 1;
-      cp = b0 & 0x1F;
-    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-      need = 2;
-      cp = b0 & 0x0F;
-      if (b0 == 0xE0) lo = 0xA0;
-      if (b0 == 0xED) hi = 0x9F;  // no surrogate code points
-    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-      need = 3;
-      cp = b0 & 0x07;
-      if (b0 == 0xF0) lo = 0x90;
-      if (b0 == 0xF4) hi = 0x8F;
-    } else {
+    const TKELUtf8Lead lead = kelUtf8Lead(b0);  // no surrogate code points
+    if (lead.need == 0) {
       invalid = true;
       break;
     }
+    const size_t need = lead.need;
+    uint32_t cp = lead.bits;
     bool bad = false, incomplete = false;
     for (size_t k = 1; k <= need; ++k) {
       if (i + k >= n) {
@@ -136,7 +123,7 @@ size_t DecodeUtf8(const uint8_t* src, size_t n, size_t& used, char16_t* dst, siz
         break;
       }
       const uint8_t b = src[i + k];
-      if (k == 1 ? (b < lo || b > hi) : (b & 0xC0) != 0x80) {
+      if (k == 1 ? (b < lead.lo || b > lead.hi) : (b & 0xC0) != 0x80) {
         bad = true;
         break;
       }
