@@ -5,6 +5,14 @@ option(ORVI_BUILD_BENCHMARKS "Build the benchmarks" ON)
 set(ORVI_SANITIZE "" CACHE STRING
     "Sanitizers to build with: empty, 'address,undefined' or 'thread'")
 
+# ccache, when the machine has it, keeps rebuilds of other checkouts and
+# build folders cheap. CI machines start without it and build as before.
+find_program(ORVI_CCACHE ccache)
+if(ORVI_CCACHE AND NOT CMAKE_CXX_COMPILER_LAUNCHER)
+  set(CMAKE_C_COMPILER_LAUNCHER ${ORVI_CCACHE})
+  set(CMAKE_CXX_COMPILER_LAUNCHER ${ORVI_CCACHE})
+endif()
+
 # Warnings apply to our own targets only (third-party headers stay quiet).
 add_library(orvi_warnings INTERFACE)
 target_compile_options(orvi_warnings INTERFACE
