@@ -4,6 +4,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -245,9 +246,14 @@ TEST_F(Install, RelaunchElevatedAndOpenAsTheUser) {
   TempDir tools;
   const std::string elevatorLog = tools / "pkexec.log";
   const std::string playerLog = tools / "orvi.log";
+  // The elevated child gets its own player log: a player started by the child
+  // would record itself there, one started by the parent's spawn service in
+  // the parent's. Which process is still alive at that moment plays no part.
+  const std::string elevatedPlayerLog = tools / "orvi-elevated.log";
   const std::string standIn = tools.WriteFile(
       "pkexec", "#!/bin/sh\necho \"ppid=$PPID $*\" >> '" + elevatorLog +
-                    "'\n[ -n \"$REFUSE\" ] && exit 126\nORVI_SETUP_SANDBOX_ELEVATED=1 exec \"$@\"\n");
+                    "'\n[ -n \"$REFUSE\" ] && exit 126\nORVI_SETUP_SANDBOX_ELEVATED=1 ORVI_DEMO_LOG='" +
+                    elevatedPlayerLog + "' exec \"$@\"\n");
   chmod(standIn.c_str(), 0755);
   const std::vector<std::string> environment = {"ORVI_SETUP_SANDBOX_ELEVATED=0", "ORVI_SETUP_PKEXEC=" + standIn,
                                                 "ORVI_DEMO_LOG=" + playerLog};
@@ -261,9 +267,12 @@ TEST_F(Install, RelaunchElevatedAndOpenAsTheUser) {
   const std::string parent = relaunch.substr(5, relaunch.find(' ') - 5);
   EXPECT_NE(relaunch.find(DemoSetupPath() + " /SKIPUAC=" + parent + " /AUTO"), std::string::npos)
       << "the server is the process that asked for the rights: " << relaunch;
+  // The player inherits the test's output pipe, which is read to its end:
+  // its start record is complete once Setup's output is.
   const std::string started = ReadFileBytes(playerLog);
-  EXPECT_NE(started.find(" ppid=" + parent), std::string::npos)
-      << "the player was started by the unelevated parent: " << started;
+  EXPECT_EQ(std::count(started.begin(), started.end(), '\n'), 1)
+      << "the unelevated parent started the player once: " << started;
+  EXPECT_FALSE(fs::exists(elevatedPlayerLog)) << "the elevated child started the player itself";
 
   // A refused prompt ends quietly.
   std::remove(elevatorLog.c_str());
