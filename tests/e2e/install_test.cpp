@@ -91,19 +91,23 @@ class Install : public ::testing::Test {
 
 TEST_F(Install, SilentInstallInEachLanguage) {
   const struct {
+    const char* language;  // LANGUAGE, the user's list
     const char* lang;
     const char* readme;
     const char* defaultLang;
   } rows[] = {
-      {"en_US.UTF-8", "Readme_EN.txt", "English.lng"},
-      {"ru_RU.UTF-8", "Readme_RU.txt", "Russian.lng"},
-      {"de_DE.UTF-8", "Readme_DE.txt", "Deutsch.lng"},
+      {"", "en_US.UTF-8", "Readme_EN.txt", "English.lng"},
+      {"", "ru_RU.UTF-8", "Readme_RU.txt", "Russian.lng"},
+      {"", "de_DE.UTF-8", "Readme_DE.txt", "Deutsch.lng"},
+      {"", "de_CH.UTF-8", "Readme_DE.txt", "Deutsch.lng"},  // a regional German takes German
+      {"fr:de", "en_US.UTF-8", "Readme_DE.txt", "Deutsch.lng"},  // no French: the next of the list
   };
   for (const auto& row : rows) {
-    SCOPED_TRACE(row.lang);
+    SCOPED_TRACE(std::string(row.language) + " " + row.lang);
     Sandbox sandbox;
     RunOptions options;
-    options.environment = {std::string("LANG=") + row.lang, "LANGUAGE=", "LC_ALL=", "LC_MESSAGES=", "DISPLAY="};
+    options.environment = {std::string("LANG=") + row.lang, std::string("LANGUAGE=") + row.language, "LC_ALL=",
+                           "LC_MESSAGES=", "DISPLAY="};
     std::string output;
     ASSERT_EQ(RunSetup(sandbox, {"/AUTO", "/SILENT"}, &output, options), 0) << output;
     const std::string dest = sandbox / "/opt/ORVI/";

@@ -73,14 +73,14 @@ uint16_t LanguageIdFromLocaleName(std::string_view name) {
   return main;
 }
 
-uint16_t UserUiLanguageId() {
-  constexpr uint16_t kEnglish = 1033;
-  // LANGUAGE is a priority list ("de_AT:de:en"): its first known language wins.
+std::vector<uint16_t> UserUiLanguageIds() {
+  std::vector<uint16_t> ids;
+  // LANGUAGE is a priority list ("de_AT:de:en").
   if (const char* list = std::getenv("LANGUAGE")) {
     std::string_view rest = list;
     while (!rest.empty()) {
       const size_t colon = rest.find(':');
-      if (const uint16_t id = LanguageIdFromLocaleName(rest.substr(0, colon)); id != 0) return id;
+      if (const uint16_t id = LanguageIdFromLocaleName(rest.substr(0, colon)); id != 0) ids.push_back(id);
       if (colon == std::string_view::npos) break;
       rest.remove_prefix(colon + 1);
     }
@@ -88,10 +88,10 @@ uint16_t UserUiLanguageId() {
   for (const char* variable : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
     const char* value = std::getenv(variable);
     if (!value || !*value) continue;
-    const uint16_t id = LanguageIdFromLocaleName(value);
-    return id != 0 ? id : kEnglish;
+    if (const uint16_t id = LanguageIdFromLocaleName(value); id != 0) ids.push_back(id);
+    break;
   }
-  return kEnglish;
+  return ids;
 }
 
 }  // namespace kel::platform

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kel::platform {
 
@@ -11,11 +12,12 @@ namespace kel::platform {
 // library names it ("UTF-8", "ISO-8859-1", "ANSI_X3.4-1968", ...).
 std::string LocaleCharset();
 
-// The user's interface language as a Windows language id (1033 English
-// (United States), 1031 German, 1049 Russian, ...): the first known language
-// of LANGUAGE's list, else the first of LC_ALL, LC_MESSAGES and LANG that is
-// set. "C", "POSIX" and unknown languages give 1033.
-uint16_t UserUiLanguageId();
+// The user's interface languages, most wanted first, as Windows language ids
+// (1033 English (United States), 1031 German, 3079 German (Austria), 1049
+// Russian, ...): every known language of LANGUAGE's list, then the first of
+// LC_ALL, LC_MESSAGES and LANG that is set. "C", "POSIX" and unknown
+// languages are left out, so the list may be empty.
+std::vector<uint16_t> UserUiLanguageIds();
 
 // The Windows language id of a locale name such as "de_AT.UTF-8@euro", "pt_BR"
 // or "sr@latin": the language with its territory when the table has that

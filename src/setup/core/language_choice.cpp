@@ -1,5 +1,7 @@
 #include "setup/core/language_choice.h"
 
+#include <algorithm>
+
 #include "kel/base/ini_file.h"
 #include "kel/base/text.h"
 #include "setup/core/resources.h"
@@ -29,13 +31,22 @@ std::vector<TSetupLanguageEntry> CollectLanguageEntries(const TSetupResources& r
   return entries;
 }
 
-int PreselectLanguage(const std::vector<TSetupLanguageEntry>& entries, int userLangId) {
+int PreselectLanguage(const std::vector<TSetupLanguageEntry>& entries, const std::vector<uint16_t>& userLangIds) {
   if (entries.empty()) return -1;
-  for (int wanted : {userLangId, 1033}) {
-    for (size_t i = 0; i < entries.size(); ++i)
-      if (entries[i].LangId == wanted) return static_cast<int>(i);
+  // The low ten bits of a language id name the language, the rest its variant.
+  const auto primary = [](int id) { return id & 0x3FF; };
+  const auto find = [&](auto matches) {
+    const auto found = std::find_if(entries.begin(), entries.end(), matches);
+    return found == entries.end() ? -1 : static_cast<int>(found - entries.begin());
+  };
+  const auto byId = [&](int id) { return find([&](const TSetupLanguageEntry& e) { return e.LangId == id; }); };
+  for (const int wanted : userLangIds) {
+    int found = byId(wanted);
+    if (found < 0) found = find([&](const TSetupLanguageEntry& e) { return primary(e.LangId) == primary(wanted); });
+    if (found >= 0) return found;
   }
-  return 0;
+  const int english = byId(1033);
+  return english >= 0 ? english : 0;
 }
 
 }  // namespace setup

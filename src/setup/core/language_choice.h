@@ -3,6 +3,7 @@
 // and the dialog interface through which a user picks.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -21,9 +22,11 @@ struct TSetupLanguageEntry {
 // name ignoring case; equal names keep the order of the Languages list.
 std::vector<TSetupLanguageEntry> CollectLanguageEntries(const TSetupResources& resources);
 
-// Position of the preselected entry: the one for the user's interface
-// language, else the one with 1033, else the first; -1 when there are none.
-int PreselectLanguage(const std::vector<TSetupLanguageEntry>& entries, int userLangId);
+// Position of the preselected entry. The user's languages are tried in order,
+// each first by its exact id, then by its primary language (German (Austria),
+// 3079, takes a German file of 1031); then the entry with 1033, else the
+// first; -1 when there are none.
+int PreselectLanguage(const std::vector<TSetupLanguageEntry>& entries, const std::vector<uint16_t>& userLangIds);
 
 // The language dialog: shows the entries and returns the position selected
 // when it closes (-1 for none).

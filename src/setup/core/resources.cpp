@@ -164,7 +164,7 @@ std::string TSetupResources::ExpandPath(std::string_view text) const {
 void TSetupResources::InitializeLanguages(ISetupLanguageDialog* dialog) {
   languageIni_.LoadFromStream(*GetFile("English.lng"));
   const std::vector<TSetupLanguageEntry> entries = CollectLanguageEntries(*this);
-  const int preselected = PreselectLanguage(entries, kel::platform::UserUiLanguageId());
+  const int preselected = PreselectLanguage(entries, kel::platform::UserUiLanguageIds());
   const int chosen = dialog ? dialog->Choose(entries, preselected) : preselected;
   languageName_ = chosen >= 0 && chosen < static_cast<int>(entries.size())
                       ? languages_[entries[static_cast<size_t>(chosen)].Index]

@@ -49,22 +49,23 @@ TEST(Language, LocaleNamesToLanguageIds) {
   for (const auto& row : rows) EXPECT_EQ(LanguageIdFromLocaleName(row.name), row.id) << row.name;
 }
 
-TEST(Language, FirstSetVariableDecides) {
+TEST(Language, UserLanguagesInOrder) {
   const struct {
     const char *language, *all, *messages, *lang;
-    uint16_t id;
+    std::vector<uint16_t> ids;
   } rows[] = {
-      {"xx:de_AT:fr", "ru_RU", nullptr, nullptr, 3079},
-      {"", "ru_RU.UTF-8", "fr_FR", "de_DE", 1049},
-      {nullptr, nullptr, "fr_FR", "de_DE", 1036},
-      {nullptr, nullptr, nullptr, "de_DE", 1031},
-      {nullptr, "C.UTF-8", nullptr, "de_DE", 1033},
-      {nullptr, nullptr, nullptr, nullptr, 1033},
+      {"xx:de_AT:fr", "ru_RU", nullptr, nullptr, {3079, 1036, 1049}},
+      {"de_AT:de", nullptr, nullptr, "de_AT.UTF-8", {3079, 1031, 3079}},
+      {"", "ru_RU.UTF-8", "fr_FR", "de_DE", {1049}},
+      {nullptr, nullptr, "fr_FR", "de_DE", {1036}},
+      {nullptr, nullptr, nullptr, "de_CH", {2055}},
+      {nullptr, "C.UTF-8", nullptr, "de_DE", {}},
+      {nullptr, nullptr, nullptr, nullptr, {}},
   };
   for (const auto& row : rows) {
     ScopedEnv language("LANGUAGE", row.language), all("LC_ALL", row.all), messages("LC_MESSAGES", row.messages),
         lang("LANG", row.lang);
-    EXPECT_EQ(UserUiLanguageId(), row.id);
+    EXPECT_EQ(UserUiLanguageIds(), row.ids) << (row.language ? row.language : "-");
   }
 }
 

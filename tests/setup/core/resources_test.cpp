@@ -233,18 +233,28 @@ TEST(LanguageChoice, EntriesOrderedByDisplayName) {
 
 TEST(LanguageChoice, Preselection) {
   struct Case {
-    std::vector<int> ids;  // of the entries, in list order
-    int user;
+    std::vector<int> ids;        // of the entries, in list order
+    std::vector<uint16_t> user;  // the user's languages, most wanted first
     int expected;
   };
   const Case cases[] = {
-      {{1033, 1049}, 1049, 1},       {{1033, 1031}, 1031, 1}, {{1031, 1033}, 1036, 1},
-      {{1049, 1049, 1033}, 1049, 0}, {{1031, 1049}, 1036, 0}, {{}, 1033, -1},
+      {{1033, 1049}, {1049}, 1},
+      {{1033, 1031}, {1031}, 1},
+      {{1031, 1033}, {1036}, 1},              // no file for French: English
+      {{1049, 1049, 1033}, {1049}, 0},        // the first of equal ids
+      {{1031, 1049}, {1036}, 0},              // neither: the first entry
+      {{1033, 1031}, {3079}, 1},              // German (Austria) takes German
+      {{1033, 1031}, {2055}, 1},              // German (Switzerland) too
+      {{1033, 1031, 3079}, {3079, 1031}, 2},  // the exact id before the primary language
+      {{1033, 1031}, {1036, 1031}, 1},        // French is missing, German is next
+      {{1033, 1031, 1049}, {1036, 3079, 1049}, 1},
+      {{1031, 1033}, {}, 1},                  // "C" and unknown locales give no language
+      {{}, {1033}, -1},
   };
   for (const Case& c : cases) {
     std::vector<TSetupLanguageEntry> entries;
     for (int id : c.ids) entries.push_back({"x", "", id, 0});
-    EXPECT_EQ(PreselectLanguage(entries, c.user), c.expected) << "user " << c.user;
+    EXPECT_EQ(PreselectLanguage(entries, c.user), c.expected) << ::testing::PrintToString(c.user);
   }
 }
 
