@@ -11,6 +11,8 @@ pkg_check_modules(PCRE2 REQUIRED IMPORTED_TARGET libpcre2-16)
 pkg_check_modules(SQLITE REQUIRED IMPORTED_TARGET sqlite3)
 pkg_check_modules(XCB REQUIRED IMPORTED_TARGET xcb)
 find_package(OpenSSL REQUIRED COMPONENTS Crypto)
+# The wizard and its toolkit only (see orvi_add_qt_library).
+find_package(Qt6 6.4 REQUIRED COMPONENTS Widgets)
 
 if(ORVI_BUILD_TESTS)
   find_package(GTest REQUIRED)

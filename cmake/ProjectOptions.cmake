@@ -38,3 +38,43 @@ function(orvi_add_library name)
   target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
   target_link_libraries(${name} PRIVATE orvi_warnings ${ARG_LINK} PUBLIC ${ARG_PUBLIC_LINK})
 endfunction()
+
+# Helper: like orvi_add_library, for the libraries drawn with Qt Widgets (the
+# toolkit and the wizard). Only these may link Qt; see orvi_require_qt_free.
+function(orvi_add_qt_library name)
+  orvi_add_library(${name} ${ARGN})
+  set_target_properties(${name} PROPERTIES AUTOMOC ON)
+  target_link_libraries(${name} PUBLIC Qt6::Widgets)
+endfunction()
+
+# Stops the configuration when one of the given targets links Qt, directly or
+# through any library it links: the engine and the support library must build
+# and run without a GUI toolkit.
+function(orvi_require_qt_free)
+  foreach(target IN LISTS ARGN)
+    set(pending ${target})
+    set(seen "")
+    while(pending)
+      list(POP_FRONT pending current)
+      if(current MATCHES "^Qt[0-9]*::|(^|[/l])(lib)?Qt[0-9]+[A-Z]")
+        message(FATAL_ERROR "${target} must not link Qt, but it reaches ${current}")
+      endif()
+      if(current IN_LIST seen OR NOT TARGET ${current})
+        continue()
+      endif()
+      list(APPEND seen ${current})
+      get_target_property(aliased ${current} ALIASED_TARGET)
+      if(aliased)
+        list(APPEND pending ${aliased})
+      endif()
+      foreach(property IN ITEMS LINK_LIBRARIES INTERFACE_LINK_LIBRARIES)
+        get_target_property(links ${current} ${property})
+        if(links)
+          # $<LINK_ONLY:x> and similar wrappers still name a link.
+          string(REGEX REPLACE "\\$<[A-Z_]+:([^>]*)>" "\\1" links "${links}")
+          list(APPEND pending ${links})
+        endif()
+      endforeach()
+    endwhile()
+  endforeach()
+endfunction()
