@@ -41,12 +41,17 @@ TEST(RunningPlayer, OnlyThePlayersOwnWindowTellsTheFolder) {
     kel::platform::RunProgram(player, {});
     ended = true;
   });
-  const bool shown = orvi::test::WaitFor([] { return kel::platform::FindTopLevelWindows("TORVIMainForm").size() == 2; });
+  // Shown, and telling its program (the player sets its properties one by one).
+  kel::platform::WindowId playerWindow = 0;
+  const bool shown = orvi::test::WaitFor([&] {
+    for (kel::platform::WindowId window : kel::platform::FindTopLevelWindows("TORVIMainForm"))
+      if (kel::platform::WindowProcessExecutable(window) == player) playerWindow = window;
+    return playerWindow != 0;
+  });
   if (shown) {
     EXPECT_EQ(TProductInfoORVI::FindExistingInstallation(), kel::kelExtractFilePath(player))
         << "the player's window counts, though another window of its class comes first";
-    for (kel::platform::WindowId window : kel::platform::FindTopLevelWindows("TORVIMainForm"))
-      if (window != impostor.Id()) kel::platform::CloseWindow(window);
+    kel::platform::CloseWindow(playerWindow);
   }
   // If the player did not end, the end of the X server ends it.
   if (!orvi::test::WaitFor([&] { return ended.load(); })) server.reset();
