@@ -71,11 +71,11 @@ int RelocateUninstaller(const std::string& params) {
   return run.exited ? run.exitCode : secSuccess;
 }
 
-// True when the program runs from a temporary folder of a setup run.
+// True when the program runs from the private temporary folder of a setup
+// run: it is the relocated copy of an uninstaller. An installation that
+// merely lies below the temporary folders (/tmp/ORVI/) is not.
 bool RunsFromTemporaryFolder() {
-  const std::string folder = kel::kelExtractFilePath(kel::platform::ExecutablePath());
-  const std::string base = kel::kelExtractFilePath(kel::kelExcludeTrailingPathDelimiter(kel::kelTempPath()));
-  return kel::kelStartsText(base, folder) && folder.size() > base.size();
+  return kel::platform::IsTemporaryDirectory(kel::kelExtractFilePath(kel::platform::ExecutablePath()));
 }
 
 int Run(ISetupFrontEnd& frontEnd) {
