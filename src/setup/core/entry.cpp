@@ -16,6 +16,7 @@
 #include "setup/core/resources.h"
 #include "setup/core/session.h"
 #include "setup/core/spawn_service.h"
+#include "setup/core/switches.h"
 
 namespace setup {
 
@@ -81,6 +82,7 @@ bool RunsFromTemporaryFolder() {
 int Run(ISetupFrontEnd& frontEnd) {
   const std::string params = kel::GetCommandLineParams();
   if (!TSetupProductInfo::RegisteredClass()) throw EInstallerGeneralError("Setup is malformed");
+  CheckCommandLine(params);
 
   if (IsUacSystem()) {
     std::string handle;
