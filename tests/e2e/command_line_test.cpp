@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -16,14 +15,6 @@ namespace orvi::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-// The names in a folder, sorted.
-std::vector<std::string> NamesIn(const std::string& folder) {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
 
 RunOptions English(std::vector<std::string> environment = {}) {
   RunOptions options;

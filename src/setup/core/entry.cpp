@@ -6,7 +6,6 @@
 #include "kel/base/command_line.h"
 #include "kel/base/file_system.h"
 #include "kel/base/format.h"
-#include "kel/base/text.h"
 #include "kel/platform/elevation.h"
 #include "kel/platform/filesystem.h"
 #include "kel/platform/module.h"

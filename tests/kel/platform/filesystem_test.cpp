@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -14,14 +13,7 @@ namespace kel::platform {
 namespace {
 
 namespace fs = std::filesystem;
-
-// The names of the entries of a folder, sorted.
-std::vector<std::string> NamesIn(const std::string& folder) {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
+using orvi::test::NamesIn;
 
 TEST(DeleteAtRestart, TemporaryFilesAreLeftToTheSystem) {
   orvi::test::TempDir base, elsewhere;
