@@ -129,6 +129,12 @@ constexpr std::array<uint8_t, 65536> BuildCharProperties() {
 
 constexpr std::array<uint8_t, 65536> kelXMLCharProperties = BuildCharProperties();
 
+std::string kelXMLQuotedChar(char32_t code) {
+  std::string out;
+  kelAppendCodePoint(out, (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF ? U'\uFFFD' : code);
+  return out;
+}
+
 // --- Name table -------------------------------------------------------------------
 
 const TKELXMLNameTable::TName* TKELXMLNameTable::Add(const char16_t* text, size_t length) {

@@ -61,6 +61,11 @@ inline bool kelXMLIsCharData(char16_t c) { return (kelXMLCharProperties[c] & xcC
 inline bool kelXMLIsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 inline bool kelXMLIsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
+// A character as error messages quote it: its UTF-8 form, or U+FFFD for a
+// code that has none (half of a surrogate pair, a code beyond U+10FFFF), so
+// that every message stays valid UTF-8.
+std::string kelXMLQuotedChar(char32_t code);
+
 // The namespace names reserved for the prefixes xml and xmlns.
 inline constexpr std::string_view kXMLNamespaceXml = "http://www.w3.org/XML/1998/namespace";
 inline constexpr std::string_view kXMLNamespaceXmlns = "http://www.w3.org/2000/xmlns/";
