@@ -74,6 +74,9 @@ inline constexpr std::string_view kXMLNamespaceXmlns = "http://www.w3.org/2000/x
 
 // Interns names: adding equal text (compared exactly) returns the same entry,
 // so interned names compare by address. Entries live as long as the table.
+// Chains of entries hang off a bucket array that doubles whenever the entries
+// outnumber the buckets, so a lookup walks about one entry however many
+// names a document holds (as far as their hashes differ).
 class TKELXMLNameTable {
  public:
   struct TName {
@@ -83,7 +86,7 @@ class TKELXMLNameTable {
     TName* Next = nullptr;  // next entry of the same bucket
   };
 
-  TKELXMLNameTable() = default;
+  TKELXMLNameTable() : buckets_(kInitialBuckets) {}
   TKELXMLNameTable(const TKELXMLNameTable&) = delete;
   TKELXMLNameTable& operator=(const TKELXMLNameTable&) = delete;
 
@@ -103,7 +106,15 @@ class TKELXMLNameTable {
   size_t Count() const { return items_.size(); }
 
  private:
-  std::array<TName*, 256> buckets_{};
+  static constexpr size_t kInitialBuckets = 256;
+
+  // The bucket of a hash: its top bits after a multiplication by 2^32 / phi,
+  // which spreads hashes that differ in any of their bits.
+  size_t BucketOf(uint32_t hash) const { return (hash * 0x9E3779B9u) >> shift_; }
+  void Grow();
+
+  std::vector<TName*> buckets_;  // a power of two of them
+  int shift_ = 32 - 8;           // 32 - log2(bucket count)
   std::vector<std::unique_ptr<TName>> items_;
 };
 

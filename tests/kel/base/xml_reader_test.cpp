@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <vector>
 
 #include "support/fuzz.h"
 
@@ -444,6 +445,22 @@ TEST(XMLReader, SharedNameTableInternsNames) {
   EXPECT_EQ(&reader.Name(), first);
   EXPECT_EQ(names.Get(u"item")->Utf8, "item");
   EXPECT_EQ(names.Get(u"other"), nullptr);
+}
+
+// The table grows many times over while names are added: every name is
+// still found, and adding it again gives the same entry.
+TEST(XMLReader, NameTableKeepsEveryNameAsItGrows) {
+  TKELXMLNameTable names;
+  std::vector<const TKELXMLNameTable::TName*> added;
+  auto name = [](size_t i) { return kelUtf8ToUtf16("n" + std::to_string(i)); };
+  for (size_t i = 0; i < 5000; ++i) added.push_back(names.Add(name(i)));
+  EXPECT_EQ(names.Count(), 5000u);
+  for (size_t i = 0; i < added.size(); ++i) {
+    EXPECT_EQ(names.Add(name(i)), added[i]) << i;
+    ASSERT_EQ(names.Get(name(i)), added[i]) << i;
+    EXPECT_EQ(added[i]->Utf8, "n" + std::to_string(i));
+  }
+  EXPECT_EQ(names.Count(), 5000u);
 }
 
 TEST(XMLReader, Fuzz) {
