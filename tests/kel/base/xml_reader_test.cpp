@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <random>
+#include <unordered_set>
 #include <vector>
 
 #include "support/fuzz.h"
@@ -449,7 +451,7 @@ TEST(XMLReader, SharedNameTableInternsNames) {
 
 // The table grows many times over while names are added: every name is
 // still found, and adding it again gives the same entry.
-TEST(XMLReader, NameTableKeepsEveryNameAsItGrows) {
+TEST(XMLReader, NameTableGrowsWithItsNames) {
   TKELXMLNameTable names;
   std::vector<const TKELXMLNameTable::TName*> added;
   auto name = [](size_t i) { return kelUtf8ToUtf16("n" + std::to_string(i)); };
@@ -461,6 +463,17 @@ TEST(XMLReader, NameTableKeepsEveryNameAsItGrows) {
     EXPECT_EQ(added[i]->Utf8, "n" + std::to_string(i));
   }
   EXPECT_EQ(names.Count(), 5000u);
+
+  // Names alike but for a few characters get hashes of their own, so that
+  // chains stay short.
+  std::unordered_set<uint32_t> hashes;
+  for (size_t i = 0; i < 100000; ++i) {
+    char text[16];
+    std::snprintf(text, sizeof text, "n%07zu", i);
+    const std::u16string name16 = kelUtf8ToUtf16(text);
+    hashes.insert(TKELXMLNameTable::Hash(name16.data(), name16.size()));
+  }
+  EXPECT_GT(hashes.size(), 99000u);
 }
 
 TEST(XMLReader, Fuzz) {
