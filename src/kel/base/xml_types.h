@@ -86,7 +86,7 @@ class TKELXMLNameTable {
     TName* Next = nullptr;  // next entry of the same bucket
   };
 
-  TKELXMLNameTable() : buckets_(kInitialBuckets) {}
+  TKELXMLNameTable() : buckets_(size_t{1} << kInitialBits) {}
   TKELXMLNameTable(const TKELXMLNameTable&) = delete;
   TKELXMLNameTable& operator=(const TKELXMLNameTable&) = delete;
 
@@ -109,15 +109,15 @@ class TKELXMLNameTable {
   size_t Count() const { return items_.size(); }
 
  private:
-  static constexpr size_t kInitialBuckets = 256;
+  static constexpr int kInitialBits = 8;  // 256 buckets at first
 
   // The bucket of a hash: its top bits after a multiplication by 2^32 / phi,
   // which spreads hashes that differ in any of their bits.
   size_t BucketOf(uint32_t hash) const { return (hash * 0x9E3779B9u) >> shift_; }
   void Grow();
 
-  std::vector<TName*> buckets_;  // a power of two of them
-  int shift_ = 32 - 8;           // 32 - log2(bucket count)
+  std::vector<TName*> buckets_;    // a power of two of them
+  int shift_ = 32 - kInitialBits;  // 32 - log2(bucket count)
   std::vector<std::unique_ptr<TName>> items_;
 };
 
