@@ -16,6 +16,7 @@ find_package(Qt6 6.4 REQUIRED COMPONENTS Widgets)
 
 if(ORVI_BUILD_TESTS)
   find_package(GTest REQUIRED)
+  find_package(Qt6 REQUIRED COMPONENTS Test)
   include(GoogleTest)
 endif()
 if(ORVI_BUILD_BENCHMARKS)
