@@ -62,6 +62,8 @@ class TKELTextLayout {
 
   // Forgets every measurement, after the font (or its DPI) changed.
   void Refresh();
+  // Whether a change waits for the next layout.
+  bool NeedsLayout() const { return needsLayout_; }
 
   // The size of all rows together.
   TKELSizeF Measure();
