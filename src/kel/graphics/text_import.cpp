@@ -3,8 +3,10 @@
 #define PCRE2_CODE_UNIT_WIDTH 16
 #include <pcre2.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <optional>
 #include <string>
 
 #include "kel/base/text.h"
