@@ -125,22 +125,6 @@ void QtTextLayout(benchmark::State& state) {
   }
 }
 
-// Keeps the best CPU time of each measurement over the rounds.
-class TRatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      if (run.run_type != Run::RT_Iteration) continue;
-      const std::string& name = run.run_name.function_name;
-      const std::string base = name.substr(0, name.find('/'));
-      const double time = run.GetAdjustedCPUTime();
-      if (!times.count(base) || time < times[base]) times[base] = time;
-    }
-  }
-  std::map<std::string, double> times;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -183,7 +167,7 @@ int main(int argc, char** argv) {
 
   int count = static_cast<int>(args.size());
   benchmark::Initialize(&count, args.data());
-  TRatioReporter reporter;
+  bench::TBestTimeReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
 

@@ -22,6 +22,7 @@
 #include <random>
 #include <string>
 
+#include "bench_support.h"
 #include "kel/base/stream.h"
 #include "kel/base/xml_document.h"
 #include "kel/base/xml_reader.h"
@@ -155,25 +156,6 @@ void KelDocumentLoad(benchmark::State& state) {
   SetRate(state);
 }
 
-// Keeps the best CPU time of each measurement over the rounds (the machine
-// may be shared; the work is single-threaded).
-class TRatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      if (run.run_type != Run::RT_Iteration) continue;
-      const std::string& name = run.run_name.function_name;
-      const std::string base = name.substr(0, name.find('/'));
-      const double time = run.GetAdjustedCPUTime();
-      if (!times.count(base) || time < times[base]) times[base] = time;
-      if (name.size() > 8 && name.compare(name.size() - 8, 8, "/round:1") == 0) first[base] = time;
-    }
-  }
-  std::map<std::string, double> times;
-  std::map<std::string, double> first;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -198,7 +180,7 @@ int main(int argc, char** argv) {
           ->Iterations(1);
 
   benchmark::Initialize(&argc, argv);
-  TRatioReporter reporter;
+  bench::TBestTimeReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
 
