@@ -10,19 +10,6 @@
 
 namespace kel {
 
-// --- Blocks ------------------------------------------------------------------------
-
-bool TKELTextLayoutBlockText::Accept(TKELTextLayoutExporter& exporter) { return exporter.Visit(*this); }
-bool TKELTextLayoutBlockSpace::Accept(TKELTextLayoutExporter& exporter) { return exporter.Visit(*this); }
-bool TKELTextLayoutBlockLineBreak::Accept(TKELTextLayoutExporter& exporter) { return exporter.Visit(*this); }
-bool TKELTextLayoutBlockFontColor::Accept(TKELTextLayoutExporter& exporter) { return exporter.Visit(*this); }
-bool TKELTextLayoutBlockFillColor::Accept(TKELTextLayoutExporter& exporter) { return exporter.Visit(*this); }
-bool TKELTextLayoutBlockFontSize::Accept(TKELTextLayoutExporter& exporter) { return exporter.Visit(*this); }
-bool TKELTextLayoutBlockFontBig::Accept(TKELTextLayoutExporter& exporter) { return exporter.Visit(*this); }
-bool TKELTextLayoutBlockFontSmall::Accept(TKELTextLayoutExporter& exporter) { return exporter.Visit(*this); }
-bool TKELTextLayoutBlockFontStyle::Accept(TKELTextLayoutExporter& exporter) { return exporter.Visit(*this); }
-bool TKELTextLayoutBlockHyperlink::Accept(TKELTextLayoutExporter& exporter) { return exporter.Visit(*this); }
-
 // --- Current font ----------------------------------------------------------------------
 
 namespace {
@@ -42,49 +29,54 @@ double ClampSize(double size) { return std::clamp(size, kelMinFontSize, kelMaxFo
 
 TKELTextLayoutVisualExporter::TKELTextLayoutVisualExporter(IKELFont& font) : font_(font) {
   sizes_.Push(SizeTag::Base, ClampSize(font.Size()));
-  UpdateFace();
-}
-
-void TKELTextLayoutVisualExporter::UpdateFace() {
-  face_.Styles = 0;
-  for (const TKELFontStyle style : {fsBold, fsItalic, fsUnderline, fsStrikeOut})
-    if (counts_[StyleIndex(style)] > 0) face_.Styles |= style;
   face_.Size = sizes_.Top();
 }
 
-bool TKELTextLayoutVisualExporter::ChangeSize(SizeTag tag, const TKELTextLayoutBlockFontSize& block) {
+// Takes the face from the counts and the sizes, and tells FontChanged when
+// it is another.
+void TKELTextLayoutVisualExporter::UpdateFace() {
+  TKELFontFace face{0, sizes_.Top()};
+  for (const TKELFontStyle style : {fsBold, fsItalic, fsUnderline, fsStrikeOut})
+    if (counts_[StyleIndex(style)] > 0) face.Styles |= style;
+  if (face == face_) return;
+  face_ = face;
+  FontChanged();
+}
+
+void TKELTextLayoutVisualExporter::ChangeSize(SizeTag tag, const TKELTextLayoutBlockFontSize& block) {
   if (block.Opening) {
     sizes_.Push(tag, ClampSize(block.Relative ? sizes_.Top() * block.Value : block.Value));
   } else {
     sizes_.Remove(tag);
   }
   UpdateFace();
-  FontChanged();
-  return true;
 }
 
-bool TKELTextLayoutVisualExporter::ChangeStyle(TKELFontStyle style, const TKELTextLayoutBlockStyle& block) {
+void TKELTextLayoutVisualExporter::ChangeStyle(TKELFontStyle style, const TKELTextLayoutBlockStyle& block) {
   int& count = counts_[StyleIndex(style)];
   count = block.Opening ? count + 1 : std::max(count - 1, 0);
   UpdateFace();
-  FontChanged();
-  return true;
 }
 
 bool TKELTextLayoutVisualExporter::Visit(TKELTextLayoutBlockFontSize& block) {
-  return ChangeSize(SizeTag::Size, block) && VisitStyle(block);
+  ChangeSize(SizeTag::Size, block);
+  return VisitStyle(block);
 }
 bool TKELTextLayoutVisualExporter::Visit(TKELTextLayoutBlockFontBig& block) {
-  return ChangeSize(SizeTag::Big, block) && VisitStyle(block);
+  ChangeSize(SizeTag::Big, block);
+  return VisitStyle(block);
 }
 bool TKELTextLayoutVisualExporter::Visit(TKELTextLayoutBlockFontSmall& block) {
-  return ChangeSize(SizeTag::Small, block) && VisitStyle(block);
+  ChangeSize(SizeTag::Small, block);
+  return VisitStyle(block);
 }
 bool TKELTextLayoutVisualExporter::Visit(TKELTextLayoutBlockFontStyle& block) {
-  return ChangeStyle(block.Style, block) && VisitStyle(block);
+  ChangeStyle(block.Style, block);
+  return VisitStyle(block);
 }
 bool TKELTextLayoutVisualExporter::Visit(TKELTextLayoutBlockHyperlink& block) {
-  return ChangeStyle(fsUnderline, block) && VisitStyle(block);
+  ChangeStyle(fsUnderline, block);
+  return VisitStyle(block);
 }
 
 // --- Calculator ----------------------------------------------------------------------------
@@ -154,18 +146,17 @@ void TKELTextLayoutCalculator::StartRow(double top) {
   rowClosed_ = false;
 }
 
-// Puts the block at x with its baseline on the row's; a block that reaches
-// higher than those placed before moves the baseline (and them) down.
+// Puts the block at x with its baseline on the row's. A block that reaches
+// higher than those placed before moves the baseline down; until the row is
+// finished, tops are kept relative to the baseline, so that such a move
+// touches no block.
 void TKELTextLayoutCalculator::Place(TKELTextLayoutBlock& block, double width, double ascent, double height) {
   TKELTextLayoutRow& row = Row();
-  if (ascent > rowAscent_) {
-    for (TKELTextLayoutBlock* placed : row.Blocks) placed->Top += ascent - rowAscent_;
-    rowAscent_ = ascent;
-  }
+  rowAscent_ = std::max(rowAscent_, ascent);
   rowDescent_ = std::max(rowDescent_, height - ascent);
   row.Baseline = rowTop_ + rowAscent_;
   block.Left = x_;
-  block.Top = row.Baseline - ascent;
+  block.Top = -ascent;
   block.Width = width;
   block.Height = height;
   row.Blocks.push_back(&block);
@@ -219,7 +210,7 @@ bool TKELTextLayoutCalculator::VisitStyle(TKELTextLayoutBlockStyle& block) {
 // see every change of style.
 void TKELTextLayoutCalculator::Attach(TKELTextLayoutBlock& block) {
   block.Left = x_;
-  block.Top = Row().Baseline;
+  block.Top = 0;
   block.Width = block.Height = 0;
   Row().Blocks.push_back(&block);
 }
@@ -268,11 +259,20 @@ void TKELTextLayoutCalculator::AddEllipsis(TKELTextLayoutRow& row, bool building
     }
   }
   ellipsis->Left = left;
-  ellipsis->Top = row.Baseline - metrics.Ascent();
+  ellipsis->Top = (building ? 0 : row.Baseline) - metrics.Ascent();
   ellipsis->Width = ellipsis->FullWidth;
   ellipsis->Height = metrics.LineHeight();
   blocks.insert(blocks.begin() + static_cast<std::ptrdiff_t>(insertAt), ellipsis.get());
   row.Ellipsis = std::move(ellipsis);
+}
+
+// Text was cut below the last row: with EndEllipsis, that row ends in "…".
+void TKELTextLayoutCalculator::CutBelow() {
+  truncated_ = true;
+  if (!limits_.EndEllipsis || rows_.empty()) return;
+  TKELTextLayoutRow& last = rows_.back();
+  AddEllipsis(last, false);
+  UpdateBounds(last, last.Bounds.Top, last.Bounds.Bottom);
 }
 
 void TKELTextLayoutCalculator::UpdateBounds(TKELTextLayoutRow& row, double top, double bottom) {
@@ -292,13 +292,10 @@ bool TKELTextLayoutCalculator::FinishRow() {
   const double bottom = empty ? rowTop_ + metrics_.LineHeight() : row.Baseline + rowDescent_;
   if (rowTop_ >= limits_.Height || (limits_.FullRowsOnly && bottom > limits_.Height)) {
     rows_.pop_back();
-    truncated_ = true;
-    if (limits_.EndEllipsis && !rows_.empty()) {
-      AddEllipsis(rows_.back(), false);
-      UpdateBounds(rows_.back(), rows_.back().Bounds.Top, rows_.back().Bounds.Bottom);
-    }
+    CutBelow();
     return false;
   }
+  for (TKELTextLayoutBlock* block : row.Blocks) block->Top += row.Baseline;
   MirrorRuns(row);
   UpdateBounds(row, rowTop_, bottom);
   return true;
@@ -310,11 +307,7 @@ bool TKELTextLayoutCalculator::NewRow() {
   if (!FinishRow()) return false;
   const double top = Row().Bounds.Bottom;
   if (top >= limits_.Height) {
-    truncated_ = true;
-    if (limits_.EndEllipsis) {
-      AddEllipsis(Row(), false);
-      UpdateBounds(Row(), Row().Bounds.Top, Row().Bounds.Bottom);
-    }
+    CutBelow();
     return false;
   }
   StartRow(top);

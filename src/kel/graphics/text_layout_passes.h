@@ -65,7 +65,7 @@ inline constexpr double kelMaxFontSize = 1000;
 
 // Tracks the current face: the count of each style (on while above 0) and
 // the stack of sizes, whose bottom is the font's own size. FontChanged runs
-// after every block that may change the face.
+// whenever a block changes the face.
 class TKELTextLayoutVisualExporter : public TKELTextLayoutExporter {
  public:
   explicit TKELTextLayoutVisualExporter(IKELFont& font);
@@ -86,8 +86,8 @@ class TKELTextLayoutVisualExporter : public TKELTextLayoutExporter {
  private:
   enum class SizeTag { Base, Size, Big, Small };
 
-  bool ChangeSize(SizeTag tag, const TKELTextLayoutBlockFontSize& block);
-  bool ChangeStyle(TKELFontStyle style, const TKELTextLayoutBlockStyle& block);
+  void ChangeSize(SizeTag tag, const TKELTextLayoutBlockFontSize& block);
+  void ChangeStyle(TKELFontStyle style, const TKELTextLayoutBlockStyle& block);
   void UpdateFace();
 
   int counts_[4] = {};  // bold, italic, underline, strike-out
@@ -130,6 +130,7 @@ class TKELTextLayoutCalculator : public TKELTextLayoutVisualExporter {
   void Place(TKELTextLayoutBlock& block, double width, double ascent, double height);
   void Attach(TKELTextLayoutBlock& block);
   void Cut();
+  void CutBelow();
   void AddEllipsis(TKELTextLayoutRow& row, bool building);
   bool FinishRow();
   bool NewRow();

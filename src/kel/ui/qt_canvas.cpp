@@ -175,7 +175,7 @@ void TKELQtCanvas::DrawRun(TKELPointF origin, std::u16string_view run, std::span
     for (size_t i = 0; i < run.size(); ++i) {
       TKELQtFont::Simple(face, run[i], advance, glyphs[static_cast<qsizetype>(i)]);
       positions[static_cast<qsizetype>(i)] = QPointF(width, 0);
-      width += i < advances.size() ? advances[i] : advance;
+      width += advances[i];
     }
     QGlyphRun glyphRun;
     glyphRun.setRawFont(face.raw);
