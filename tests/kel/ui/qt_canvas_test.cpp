@@ -5,9 +5,11 @@
 #include <QFontMetricsF>
 #include <QImage>
 #include <QPainter>
+#include <cmath>
 #include <numeric>
 
 #include "kel/graphics/text_layout.h"
+#include "support/fuzz.h"
 #include "text_layout_qt.h"
 
 namespace kel {
@@ -121,6 +123,40 @@ TEST_F(QtCanvasTest, PaintsWhereTheLayoutMeasured) {
   EXPECT_EQ(count(everywhere, green), count(fill, green));
   EXPECT_GT(count(fill, green), fill.Width() * fill.Height() / 2) << "the fill lies behind the text";
   EXPECT_GT(count(where.at("Bold"), dark), count(where.at("fill"), dark)) << "bold is darker";
+}
+
+// Arbitrary bytes, lone surrogates and all, measured and painted with a real
+// font: nothing crashes, and every advance is a width.
+TEST_F(QtCanvasTest, ArbitraryTextOnRealFonts) {
+  orvi::test::FuzzOptions options;
+  options.seeds = {"[B]Bold[/B] \xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D \xD9\x85\xD8\xB1\xD8\xAD\xD8\xA8\xD8\xA7 e\xCC\x81",
+                   "[U]a\xF0\x9F\x98\x80" "b[/U] [SIZE=3]x[/SIZE] [S]\xE4\xB8\xAD\xE6\x96\x87[/S] \xE0\xB8\x81\xE0\xB8\xB3"};
+  options.dictionary = {"\xED\xA0\x80", "\xED\xB0\x80", "\xCC\x81", "\xE2\x80\x8F", "\xE2\x80\xAE", "\xEF\xBF\xBF", "[B]", "[BIG]", " "};
+  options.maxLength = 512;
+  TKELQtFont font(TestFont(9), 96);
+  QImage image(120, 40, QImage::Format_RGB32);
+  orvi::test::RunFuzzTarget(
+      "qt_canvas",
+      [&](std::string_view input) {
+        TKELTextLayout layout(font);
+        layout.SetText(input);
+        layout.SetBounds({0, 0, 120, 40});
+        layout.SetOption(tloWordWrap, true);
+        layout.SetOption(tloEndEllipsis, true);
+        for (const TKELTextLayoutRow& row : layout.Rows()) {
+          for (const TKELTextLayoutBlock* block : row.Blocks) {
+            if (const auto* text = dynamic_cast<const TKELTextLayoutBlockText*>(block)) {
+              for (size_t i = 0; i < text->Text.size(); ++i) {
+                EXPECT_TRUE(std::isfinite(text->Advances[i]) && text->Advances[i] >= 0);
+              }
+            }
+          }
+        }
+        QPainter painter(&image);
+        TKELQtCanvas canvas(painter, font);
+        layout.Draw(canvas);
+      },
+      options);
 }
 
 }  // namespace
