@@ -31,6 +31,7 @@
 #include <string>
 #include <utility>
 
+#include "bench_support.h"
 #include "kel/base/stream.h"
 #include "kel/base/xml_document.h"
 #include "kel/base/xml_reader.h"
@@ -212,25 +213,6 @@ std::string NamesRun(const char* kind, size_t count) {
   return std::string("Names/") + kind + "/" + std::to_string(count);
 }
 
-// Keeps the best CPU time of each measurement over the rounds (the machine
-// may be shared; the work is single-threaded).
-class TRatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      if (run.run_type != Run::RT_Iteration) continue;
-      const std::string& name = run.run_name.function_name;
-      const std::string base = name.substr(0, name.find("/round:"));
-      const double time = run.GetAdjustedCPUTime();
-      if (!times.count(base) || time < times[base]) times[base] = time;
-      if (name.size() > 8 && name.compare(name.size() - 8, 8, "/round:1") == 0) first[base] = time;
-    }
-  }
-  std::map<std::string, double> times;
-  std::map<std::string, double> first;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -263,7 +245,7 @@ int main(int argc, char** argv) {
             ->Iterations(1);
 
   benchmark::Initialize(&argc, argv);
-  TRatioReporter reporter;
+  bench::TBestTimeReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
 

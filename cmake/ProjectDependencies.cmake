@@ -16,7 +16,8 @@ find_package(Qt6 6.4 REQUIRED COMPONENTS Widgets)
 
 if(ORVI_BUILD_TESTS)
   find_package(GTest REQUIRED)
-  find_package(Qt6 REQUIRED COMPONENTS Test)
+  # QTest drives the widgets in the toolkit's tests.
+  find_package(Qt6 6.4 REQUIRED COMPONENTS Test)
   include(GoogleTest)
 endif()
 if(ORVI_BUILD_BENCHMARKS)
