@@ -41,7 +41,7 @@ using Snapshot = std::map<std::string, std::string>;
 Snapshot Snap(const std::string& folder) {
   Snapshot snapshot;
   for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-    const std::string relative = fs::relative(entry.path(), folder).lexically_normal().string();
+    const std::string relative = entry.path().string().substr(folder.size() + 1);
     struct stat info;
     lstat(entry.path().c_str(), &info);
     const std::string mode = std::to_string(info.st_mode) + ":" + std::to_string(info.st_uid) + ":";
@@ -227,7 +227,9 @@ TEST_F(AttackElevation, ElevatedCopyRefusesASandboxOthersCanChange) {
     const char* name;
     unsigned owner;
     fs::perms mode;
-  } rows[] = {{"owned by another user", kNobody, fs::perms(0755)}, {"writable by others", 0, fs::perms(0777)}};
+  } rows[] = {{"owned by another user", kNobody, fs::perms(0755)},
+              {"writable by others", 0, fs::perms(0777)},
+              {"sticky and writable by others", 0, fs::perms(01777)}};
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     fs::permissions(Machine().Root(), row.mode);
@@ -324,7 +326,9 @@ TEST_F(AttackElevation, LibraryFromAFolderOthersMayWriteIsNotLoaded) {
     SCOPED_TRACE(row.name);
     if (row.owner != 0 && !IsRoot()) continue;
     Fresh();
-    if (row.uninstall) ASSERT_NO_FATAL_FAILURE(Install());
+    if (row.uninstall) {
+      ASSERT_NO_FATAL_FAILURE(Install());
+    }
     const Victim victim;
     const TempDir scratch;
     const std::string library = Machine().WriteFile("/opt/ORVI/System/orvi_menu64.so", "");

@@ -51,7 +51,8 @@ ElevatedRun RunElevated(const std::string& program, const std::vector<std::strin
 //
 // The sandbox is kept too, but a process that runs as root keeps it only
 // when the sandbox folder is one that only the administrator may change
-// (OnlyAdministratorMayChange in file_details.h): otherwise a user could
+// (OnlyAdministratorMayChange in file_details.h), and is not open to
+// others' writing even with the sticky bit: otherwise a user could
 // point a real elevated run at a folder of theirs, swap its contents while
 // root works there and have root write, delete or run what they chose. Then
 // the result is false and `problem` says why; the caller must not go on. A

@@ -4,6 +4,7 @@
 
 #include <pwd.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -122,7 +123,11 @@ bool BuildElevatedEnvironment(std::string* problem) {
   }
   if (IsSandboxed()) {
     const std::string root = SandboxRoot();
-    if (::geteuid() == 0 && !OnlyAdministratorMayChange(root.empty() ? "/" : root)) {
+    // Not even sticky: others could make the machine's folders in it.
+    FileDetails folder;
+    if (::geteuid() == 0 && (!OnlyAdministratorMayChange(root.empty() ? "/" : root) ||
+                             !GetFileDetails(root.empty() ? "/" : root, folder) ||
+                             (folder.permissions & (S_IWGRP | S_IWOTH)) != 0)) {
       if (problem)
         *problem = "The sandbox \"" + root +
                    "\" cannot be used with administrator rights: it, or a folder above it, does not belong to the "
