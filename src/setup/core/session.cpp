@@ -131,7 +131,7 @@ std::string TSetup::DestinationProblem(const std::string& folder) const {
       kel::kelIncludeTrailingPathDelimiter(kel::kelValidateFilePath(RequestedFolder(folder)));
   if (!kel::platform::IsSystemFolder(destination)) return {};
   std::string suggestion = destination + product_->GetName() + "/";
-  if (kel::platform::IsSystemFolder(suggestion)) suggestion = product_->GetDefaultPath();
+  if (kel::platform::IsSystemFolder(suggestion)) suggestion = resources_->ProgramFilesPath + product_->GetName() + "/";
   return kel::kelFormat(
       "The folder \"%s\" is a system folder or a user's home folder: %s cannot be installed into it, as updating "
       "or removing it would back up and delete everything else the folder holds. Choose a folder of its own, such "

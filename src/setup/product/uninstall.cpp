@@ -102,8 +102,9 @@ void AddFoldersOfFiles(const std::string& destination, const kel::TKELStringList
       folders.push_back(file.text.substr(0, slash + 1));
   }
   const auto depth = [](const std::string& path) { return std::count(path.begin(), path.end(), '/'); };
-  std::sort(folders.begin(), folders.end(),
-            [&](const std::string& a, const std::string& b) { return depth(a) != depth(b) ? depth(a) > depth(b) : a < b; });
+  std::sort(folders.begin(), folders.end(), [&](const std::string& a, const std::string& b) {
+    return depth(a) != depth(b) ? depth(a) > depth(b) : a < b;
+  });
   folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
   for (const std::string& folder : folders) list.Add(folder, kRemoveIfEmpty);
 }
@@ -171,7 +172,6 @@ kel::TKELStringList TSetupActionUninstallFiles::CreateDirsList() {
   const bool removeContent = settings.ReadBool("Common", "RemoveContent", false);
 
   const bool ownFolder = !kel::platform::IsSystemFolder(destination);
-
   kel::TKELStringList folders;
   if (ownFolder)
     AddFoldersBelow(destination, folders);

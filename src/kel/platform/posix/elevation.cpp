@@ -44,10 +44,7 @@ std::string_view VariableName(std::string_view entry) { return entry.substr(0, e
 
 // The sandbox as the elevated program is told it: absolute, so that its
 // own current folder plays no part.
-std::string SandboxAssignment() {
-  const std::string root = SandboxRoot();
-  return std::string(kSandboxVariable) + "=" + (root.empty() ? "/" : root);
-}
+std::string SandboxFolder() { return SandboxRoot().empty() ? "/" : SandboxRoot(); }
 
 // The elevation program and its own arguments, or empty when there is none.
 std::vector<std::string> ElevationCommand() {
@@ -76,7 +73,7 @@ ElevatedRun RunElevated(const std::string& program, const std::vector<std::strin
   command.push_back(FindExecutable("env").empty() ? "/usr/bin/env" : FindExecutable("env"));
   for (char** entry = environ; *entry; ++entry)
     if (IsSessionVariable(VariableName(*entry))) command.emplace_back(*entry);
-  if (IsSandboxed()) command.push_back(SandboxAssignment());
+  if (IsSandboxed()) command.push_back(std::string(kSandboxVariable) + "=" + SandboxFolder());
   if (!std::getenv("XAUTHORITY") && std::getenv("DISPLAY") && std::getenv("HOME")) {
     const std::string cookie = std::string(std::getenv("HOME")) + "/.Xauthority";
     if (::access(cookie.c_str(), R_OK) == 0) command.push_back("XAUTHORITY=" + cookie);
@@ -122,19 +119,18 @@ bool BuildElevatedEnvironment(std::string* problem) {
     if (IsSessionVariable(name) || IsInvokerVariable(name)) kept.emplace_back(*entry);
   }
   if (IsSandboxed()) {
-    const std::string root = SandboxRoot();
-    // Not even sticky: others could make the machine's folders in it.
-    FileDetails folder;
-    if (::geteuid() == 0 && (!OnlyAdministratorMayChange(root.empty() ? "/" : root) ||
-                             !GetFileDetails(root.empty() ? "/" : root, folder) ||
-                             (folder.permissions & (S_IWGRP | S_IWOTH)) != 0)) {
+    const std::string root = SandboxFolder();
+    // Not even a sticky one: others could make the machine's folders in it.
+    FileDetails details;
+    if (::geteuid() == 0 && (!OnlyAdministratorMayChange(root) || !GetFileDetails(root, details) ||
+                             (details.permissions & (S_IWGRP | S_IWOTH)) != 0)) {
       if (problem)
         *problem = "The sandbox \"" + root +
                    "\" cannot be used with administrator rights: it, or a folder above it, does not belong to the "
                    "administrator or can be changed by other users.";
       return false;
     }
-    kept.push_back(SandboxAssignment());
+    kept.push_back(std::string(kSandboxVariable) + "=" + root);
   }
   const struct passwd* account = ::getpwuid(::geteuid());
   const std::string home = account && account->pw_dir ? account->pw_dir : "/";
