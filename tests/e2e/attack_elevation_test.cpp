@@ -20,9 +20,7 @@
 #include <thread>
 #include <vector>
 
-#include "kel/base/stream.h"
 #include "kel/platform/process.h"
-#include "setup/package/package.h"
 #include "support/e2e.h"
 #include "support/temp_dir.h"
 
@@ -77,16 +75,6 @@ class Victim {
   TempDir dir_;
   Snapshot before_;
 };
-
-// The uninstall package of a log with the given entries.
-void WriteUninstallData(const std::string& path, const Args& entries) {
-  std::string log = "[Uninstall]\r\nCount=" + std::to_string(entries.size()) + "\r\n";
-  for (size_t i = 0; i < entries.size(); ++i) log += std::to_string(i) + "=" + entries[i] + "\r\n";
-  kel::TKELMemoryStream stream(log);
-  setup::TSetupPackageBuilder builder{std::string(setup::kSetupPackageKey)};
-  builder.Add(stream, "Uninstall.ini");
-  builder.Commit(path, 4);
-}
 
 // A shell script run as "nobody" for as long as the object lives.
 class Intruder {
