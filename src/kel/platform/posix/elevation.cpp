@@ -70,7 +70,9 @@ ElevatedRun RunElevated(const std::string& program, const std::vector<std::strin
   // pkexec and a stand-in named for tests report a refusal by their exit
   // code; sudo cannot tell it apart from the program's own failure.
   const bool reportsRefusal = command.size() == 1;
-  command.push_back(FindExecutable("env").empty() ? "/usr/bin/env" : FindExecutable("env"));
+  // The system's env: one found through the user's PATH would be what the
+  // administrator is asked to run as root.
+  command.push_back("/usr/bin/env");
   for (char** entry = environ; *entry; ++entry)
     if (IsSessionVariable(VariableName(*entry))) command.emplace_back(*entry);
   if (IsSandboxed()) command.push_back(std::string(kSandboxVariable) + "=" + SandboxFolder());
