@@ -84,7 +84,7 @@ class Intruder {
     if (pid_ == 0) {
       setpgid(0, 0);
       const std::string uid = "--reuid=" + std::to_string(kNobody), gid = "--regid=" + std::to_string(kNobody);
-      execl("/usr/bin/setpriv", "setpriv", uid.c_str(), gid.c_str(), "--clear-groups", "/bin/sh", "-c",
+      execlp("setpriv", "setpriv", uid.c_str(), gid.c_str(), "--clear-groups", "/bin/sh", "-c",
             script.c_str(), nullptr);
       _exit(127);
     }
@@ -233,7 +233,6 @@ TEST_F(AttackElevation, ElevatedCopyRefusesASandboxOthersCanChange) {
                           "to the administrator or can be changed by other users.\n");
     EXPECT_EQ(Snap(Machine().Root()), machine);
   }
-  chown(Machine().Root().c_str(), 0, 0);
 }
 
 // Another user who may rename entries of the temporary folder would swap
