@@ -9,7 +9,9 @@
 #include <chrono>
 #include <cstring>
 
+#include "kel/base/stream.h"
 #include "kel/base/text.h"
+#include "setup/package/package.h"
 
 namespace orvi::test {
 
@@ -84,6 +86,15 @@ int RunInSandbox(const Sandbox& sandbox, const std::string& program, const std::
   if (WIFEXITED(status)) return WEXITSTATUS(status);
   if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
   return -1;
+}
+
+void WriteUninstallData(const std::string& path, const std::vector<std::string>& entries) {
+  std::string log = "[Uninstall]\r\nCount=" + std::to_string(entries.size()) + "\r\n";
+  for (size_t i = 0; i < entries.size(); ++i) log += std::to_string(i) + "=" + entries[i] + "\r\n";
+  kel::TKELMemoryStream stream(log);
+  setup::TSetupPackageBuilder builder{std::string(setup::kSetupPackageKey)};
+  builder.Add(stream, "Uninstall.ini");
+  builder.Commit(path, 4);
 }
 
 std::string IniValue(const std::string& text, const std::string& section, const std::string& key) {

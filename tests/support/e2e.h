@@ -34,6 +34,9 @@ int RunSetup(const Sandbox& sandbox, const std::vector<std::string>& args, std::
 int RunInSandbox(const Sandbox& sandbox, const std::string& program, const std::vector<std::string>& args,
                  std::string* output = nullptr, const RunOptions& options = {});
 
+// Writes an uninstall package (Uninstall.dat) whose log lists the entries.
+void WriteUninstallData(const std::string& path, const std::vector<std::string>& entries);
+
 // Reads an INI value the simple way (first "[section]" then "key="), for
 // checking files the setup wrote; "" when missing.
 std::string IniValue(const std::string& text, const std::string& section, const std::string& key);

@@ -37,6 +37,12 @@ std::string SystemPath(std::string_view path);
 // it); otherwise the path is returned unchanged.
 std::string MachinePath(std::string_view path);
 
+// The other way round: where the system path `path` lies on the sandboxed
+// machine. In the sandbox a path inside DIR loses DIR ("/" for DIR itself);
+// any other path, in the sandbox or not, stays as it is. Both lexically
+// normalised.
+std::string PathOnMachine(std::string_view path);
+
 // Lexical normalisation of a '/'-separated path: repeated '/' collapse, "."
 // parts go, ".." removes the part before it (never above the root of an
 // absolute path; kept at the start of a relative one). A trailing '/' stays.

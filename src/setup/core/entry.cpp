@@ -83,9 +83,15 @@ int Run(ISetupFrontEnd& frontEnd) {
   if (!TSetupProductInfo::RegisteredClass()) throw EInstallerGeneralError("Setup is malformed");
   CheckCommandLine(params);
 
+  // The elevated copy of a relaunch got its environment from the user who
+  // asked for the rights: it keeps only what it needs of it, first.
+  std::string handle;
+  const bool relaunched = kel::HasSwitch(params, "SKIPUAC", handle);
+  if (std::string problem; relaunched && !kel::platform::BuildElevatedEnvironment(&problem))
+    throw EInstallerGeneralError(problem);
+
   if (IsUacSystem()) {
-    std::string handle;
-    if (kel::HasSwitch(params, "SKIPUAC", handle))
+    if (relaunched)
       TSetupSpawnService::Initialize(ParseHandle(handle));
     else if (!kel::platform::IsElevated())
       return RelaunchElevated(params);
@@ -103,6 +109,9 @@ int Run(ISetupFrontEnd& frontEnd) {
   if (session.Mode() == TSetupMode::Uninstall) {
     std::string path;
     if (kel::HasSwitch(params, "PATH", path) && !path.empty() && kel::kelDirectoryExists(path)) {
+      // The uninstaller removes only the installation it belongs to.
+      if (const std::string problem = session.UninstallFolderProblem(path); !problem.empty())
+        throw EInstallerMysteryError(problem);
       session.SetDestination(path);
     } else {
       if (RunsFromTemporaryFolder()) throw EInstallerMysteryError("Cannot start the Uninstaller");

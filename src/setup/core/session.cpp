@@ -4,9 +4,11 @@
 
 #include "kel/base/command_line.h"
 #include "kel/base/file_system.h"
+#include "kel/base/format.h"
 #include "kel/base/text.h"
 #include "kel/platform/filesystem.h"
 #include "kel/platform/sandbox.h"
+#include "kel/platform/well_known_folders.h"
 #include "setup/core/errors.h"
 #include "setup/core/extract.h"
 #include "setup/core/product_info.h"
@@ -102,12 +104,15 @@ void TSetup::NormalizeFlags() {
     flags_ &= ~PORTABLE;
 }
 
-void TSetup::SetDestination(const std::string& path) {
-  if (path == destPath_) return;
+std::string TSetup::RequestedFolder(const std::string& path) {
   // A relative folder is one below the current folder, then placed on the
   // machine as any absolute path is.
-  requestedDestPath_ =
-      kel::kelIncludeTrailingPathDelimiter(kel::platform::MachinePath(kel::platform::AbsolutePath(path)));
+  return kel::kelIncludeTrailingPathDelimiter(kel::platform::MachinePath(kel::platform::AbsolutePath(path)));
+}
+
+void TSetup::SetDestination(const std::string& path) {
+  if (path == destPath_) return;
+  requestedDestPath_ = RequestedFolder(path);
   // Made valid as the targets of the script are (ExpandPath): a folder name
   // with characters they lose would otherwise put the files in one folder
   // and the uninstall data in another.
@@ -119,6 +124,29 @@ void TSetup::SetDestination(const std::string& path) {
     flags_ &= ~UPDATE;
   if ((flags_ & UPDATE) && product_->IsPortableInstallation()) flags_ |= PORTABLE;
   NormalizeFlags();
+}
+
+std::string TSetup::DestinationProblem(const std::string& folder) const {
+  const std::string destination =
+      kel::kelIncludeTrailingPathDelimiter(kel::kelValidateFilePath(RequestedFolder(folder)));
+  if (!kel::platform::IsSystemFolder(destination)) return {};
+  std::string suggestion = destination + product_->GetName() + "/";
+  if (kel::platform::IsSystemFolder(suggestion)) suggestion = resources_->ProgramFilesPath + product_->GetName() + "/";
+  return kel::kelFormat(
+      "The folder \"%s\" is a system folder or a user's home folder: %s cannot be installed into it, as updating "
+      "or removing it would back up and delete everything else the folder holds. Choose a folder of its own, such "
+      "as \"%s\".",
+      {destination, product_->GetName(), suggestion});
+}
+
+std::string TSetup::UninstallFolderProblem(const std::string& folder) const {
+  const std::string destination = RequestedFolder(folder);
+  const std::string& carried = resources_->ProductPackageFile;
+  if (!carried.empty() && kel::platform::SameFileContent(carried, destination + "Uninstall.dat")) return {};
+  return kel::kelFormat(
+      "The folder \"%s\" does not hold the installation this uninstaller belongs to (its Uninstall.dat is missing "
+      "or differs): nothing was removed.",
+      {destination});
 }
 
 bool TSetup::HasErrors() const {
@@ -149,6 +177,9 @@ void TSetup::RemoveListener(IInstallerNotify* listener) {
 void TSetup::Start(bool wait) {
   if (state_ != TSetupState::Idle) return;
   if (destPath_.empty()) throw EInstallerInstallError("DestPath is empty");
+  if (mode_ == TSetupMode::Install)
+    if (const std::string problem = DestinationProblem(destPath_); !problem.empty())
+      throw EInstallerInstallError(problem);
   NormalizeFlags();
   state_ = TSetupState::Running;
   worker_ = std::make_unique<TSetupThread>();

@@ -72,6 +72,19 @@ class TSetup {
   // A relative folder is taken relative to the current folder.
   void SetDestination(const std::string& path);
 
+  // Why `folder` (taken as SetDestination takes it) cannot be the
+  // destination of an installation: it is a system folder or a user's home
+  // folder (kel/platform/well_known_folders.h), whose other contents a
+  // backup, an update or an uninstallation would take in. "" when it can.
+  // The wizard's setup page shows this text; Start refuses such a
+  // destination with it.
+  std::string DestinationProblem(const std::string& folder) const;
+  // Why the uninstaller cannot take `folder` (its /PATH) as the
+  // installation to remove: the folder must hold the installation the
+  // uninstaller belongs to, an Uninstall.dat equal to the one it reads its
+  // log from. "" when it can.
+  std::string UninstallFolderProblem(const std::string& folder) const;
+
   kel::TKELIniFile& Settings() { return settings_; }
   TSetupResources& Resources() { return *resources_; }
   TSetupProductInfo& Product() { return *product_; }
@@ -107,6 +120,9 @@ class TSetup {
 
  private:
   void ReadSwitches(const std::string& params);
+  // The folder SetDestination makes of a path: absolute, on this machine,
+  // with a trailing delimiter, before the rules of file names apply.
+  static std::string RequestedFolder(const std::string& path);
   void Dispatch(int code, intptr_t value);
 
   kel::TKELIniFile settings_;
