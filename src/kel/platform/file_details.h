@@ -1,7 +1,7 @@
 // What the system records about a file beyond its kind and size: its owner,
 // its permission bits and its modification time. The backup archive stores
-// the permissions and times; the uninstaller asks who could have written
-// its log.
+// the permissions and times and keeps itself private; the uninstaller asks
+// who could have written its log.
 //
 // Result contract: nothing throws; a path that cannot be examined gives
 // false and, when `error` is given, the system's error text.
@@ -26,6 +26,12 @@ bool GetFileDetails(const std::string& path, FileDetails& details, std::string* 
 // True when the owner is the administrator (root) and neither the group nor
 // others may write: nobody but the administrator can have changed it.
 bool OnlyAdministratorMayWrite(const FileDetails& details);
+
+// Makes a file or folder private to this process's user: a folder gets mode
+// 0700, a file 0600, and, when this process may give files away (as root),
+// it is given to this process's user and group. A symbolic link is refused,
+// never followed.
+bool MakePrivate(const std::string& path, std::string* error = nullptr);
 
 // The system's text for an error code that a library reported as a system
 // error (an errno value).

@@ -43,4 +43,13 @@ bool WriteShortcut(const std::string& linkFile, const std::string& target, std::
 // gives its URL). "" when the file is missing or is no desktop entry.
 std::string ReadShortcutTarget(const std::string& linkFile);
 
+class ConfinedFolder;
+
+// The same for a shortcut below a confined folder (confined_folder.h): no
+// link on the way is followed, and the shortcut is given to the folder's
+// owner; an existing link of that name is replaced, not followed.
+bool WriteShortcut(const ConfinedFolder& folder, const std::string& relative, const std::string& target,
+                   std::string* error = nullptr);
+std::string ReadShortcutTarget(const ConfinedFolder& folder, const std::string& relative);
+
 }  // namespace kel::platform

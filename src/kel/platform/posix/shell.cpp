@@ -16,6 +16,7 @@
 
 extern char** environ;
 
+#include "kel/platform/confined_folder.h"
 #include "kel/platform/filesystem.h"
 #include "kel/platform/posix/command_line.h"
 #include "kel/platform/posix/desktop_entry.h"
@@ -180,15 +181,46 @@ void NotifyApplicationsChanged() {
   }
 }
 
-bool WriteShortcut(const std::string& linkFile, const std::string& target, std::string* error) {
+namespace {
+
+// The desktop entry of a shortcut to `target` named after the link file.
+std::optional<std::string> ShortcutText(const std::string& linkFile, const std::string& target) {
+  if (linkFile.empty()) return std::nullopt;
   const size_t slash = linkFile.find_last_of('/');
-  const std::string name = WithoutExtension(slash == std::string::npos ? linkFile : linkFile.substr(slash + 1));
-  const std::optional<std::string> text = posix::FormatDesktopEntry(name, target);
-  if (!text || linkFile.empty()) {
+  return posix::FormatDesktopEntry(WithoutExtension(slash == std::string::npos ? linkFile : linkFile.substr(slash + 1)),
+                                   target);
+}
+
+// The target of the desktop entry an open descriptor reads; closes it.
+std::string ShortcutTargetOf(int fd) {
+  struct stat info;
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || static_cast<size_t>(info.st_size) > kMaxEntrySize) {
+    ::close(fd);
+    return {};
+  }
+  std::string text(static_cast<size_t>(info.st_size), '\0');
+  size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = ::read(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  ::close(fd);
+  text.resize(done);
+  return posix::ParseDesktopEntryTarget(text);
+}
+
+}  // namespace
+
+bool WriteShortcut(const std::string& linkFile, const std::string& target, std::string* error) {
+  const std::optional<std::string> text = ShortcutText(linkFile, target);
+  if (!text) {
     if (error) *error = posix::ErrorText(EINVAL);
     return false;
   }
   // Written beside the link and renamed over it: never half a shortcut.
+  const size_t slash = linkFile.find_last_of('/');
   const std::string folder = slash == std::string::npos ? "." : linkFile.substr(0, slash + 1);
   std::string temporary = (slash == std::string::npos ? "./" : folder) + ".shortcut-XXXXXX";
   const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
@@ -215,29 +247,28 @@ bool WriteShortcut(const std::string& linkFile, const std::string& target, std::
   return ok;
 }
 
+bool WriteShortcut(const ConfinedFolder& folder, const std::string& relative, const std::string& target,
+                   std::string* error) {
+  const std::optional<std::string> text = ShortcutText(relative, target);
+  if (!text) {
+    if (error) *error = posix::ErrorText(EINVAL);
+    return false;
+  }
+  return folder.WriteFile(relative, *text, 0755, error);
+}
+
 std::string ReadShortcutTarget(const std::string& linkFile) {
   if (linkFile.empty()) return {};
   int fd;
   do {
     fd = ::open(linkFile.c_str(), O_RDONLY | O_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return {};
-  struct stat info;
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || static_cast<size_t>(info.st_size) > kMaxEntrySize) {
-    ::close(fd);
-    return {};
-  }
-  std::string text(static_cast<size_t>(info.st_size), '\0');
-  size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::read(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<size_t>(n);
-  }
-  ::close(fd);
-  text.resize(done);
-  return posix::ParseDesktopEntryTarget(text);
+  return fd < 0 ? std::string() : ShortcutTargetOf(fd);
+}
+
+std::string ReadShortcutTarget(const ConfinedFolder& folder, const std::string& relative) {
+  const FileHandle fd = folder.OpenFile(relative, FileShare::ReadWrite);
+  return fd == kInvalidFile ? std::string() : ShortcutTargetOf(static_cast<int>(fd));
 }
 
 }  // namespace kel::platform
