@@ -29,8 +29,8 @@ bool ShellOpenAsUser(const std::string& target, const std::string& parameters, c
 
 // Tells the desktop that applications and their file associations changed:
 // `update-desktop-database` runs on the applications folders that exist (the
-// all-users one, and the user's own when this process runs as that user or in
-// the sandbox). Nothing happens when the tool is missing.
+// all-users one, and the user's own when this process runs as that user).
+// Nothing happens when the tool is missing.
 void NotifyApplicationsChanged();
 
 // A shortcut is a freedesktop `.desktop` file: Type=Application, Name= the

@@ -22,7 +22,6 @@ extern char** environ;
 #include "kel/platform/posix/desktop_entry.h"
 #include "kel/platform/posix/errors.h"
 #include "kel/platform/process.h"
-#include "kel/platform/sandbox.h"
 #include "kel/platform/well_known_folders.h"
 #include "kel/platform/users.h"
 
@@ -174,8 +173,10 @@ void NotifyApplicationsChanged() {
   if (FindExecutable("update-desktop-database").empty()) return;
   std::vector<std::string> folders = {GetSpecialFolder(SpecialFolder::CommonPrograms)};
   const UserAccount user = InvokingUser();
-  // Never leave files of root's in a user's home.
-  if (IsSandboxed() || user.uid == ::geteuid()) folders.push_back(GetSpecialFolder(SpecialFolder::Programs));
+  // Only the user's own process works in the user's folder: files of
+  // root's would be left there, and a link there could lead root's tool
+  // anywhere.
+  if (user.uid == ::geteuid()) folders.push_back(GetSpecialFolder(SpecialFolder::Programs));
   for (const std::string& folder : folders) {
     if (!folder.empty() && IsDirectory(folder)) RunProgram("update-desktop-database", {"-q", folder});
   }
