@@ -92,6 +92,75 @@ void RemoveDuplicates(kel::TKELStringList& list) {
   list = unique;
 }
 
+// Every file and link below root + subfolder, never through a link.
+std::vector<TSetupBackupSource> ListFiles(const TSetupUserFiles& userFiles, const std::string& root,
+                                          const std::string& subfolder, const std::string& excluded,
+                                          const std::string& entryRoot) {
+  std::string relative;
+  const auto folder = userFiles.OpenTree(root, relative);
+  std::vector<TSetupBackupSource> found;
+  if (folder) ListBackupSources(folder, relative + subfolder, root + subfolder, excluded, entryRoot, found);
+  return found;
+}
+
+// Moves the files that a backup never takes from `files` to `unsaved`; the
+// size of the rest.
+int64_t SetAsideUnsaved(std::vector<TSetupBackupSource>& files, std::vector<TSetupBackupSource>& unsaved) {
+  int64_t size = 0;
+  std::vector<TSetupBackupSource> saved;
+  for (TSetupBackupSource& file : files) {
+    const std::string name = kel::kelExtractFileName(file.Path);
+    if (std::any_of(std::begin(kNotBackedUp), std::end(kNotBackedUp),
+                    [&](const char* cache) { return kel::kelSameText(name, cache); })) {
+      unsaved.push_back(std::move(file));
+    } else {
+      size += static_cast<int64_t>(file.Size);
+      saved.push_back(std::move(file));
+    }
+  }
+  files = std::move(saved);
+  return size;
+}
+
+// The files to back up in the archive's order: the profiles' (each under
+// its own entry folder), then the installation's; those that a backup never
+// takes go to `unsaved`. The installation alone may not reach the limit; a
+// profile that would bring the backup to it is left out whole, with a
+// notice, and stays where it is: one user's settings never stop the others'
+// backup.
+std::vector<TSetupBackupSource> PlanBackup(const TSetupUserFiles& userFiles, const TSetupProfileInfoList& profiles,
+                                           std::vector<TSetupBackupSource>& unsaved) {
+  TSetup& session = TSetup::Instance();
+  const std::string destination = session.DestPath();
+  const bool portable = session.HasFlag(sfPORTABLE);
+  std::vector<TSetupBackupSource> program =
+      ListFiles(userFiles, destination, "", destination + "!Backup/", portable ? "" : "Program/");
+  int64_t size = SetAsideUnsaved(program, unsaved);
+  if (size >= kBackupLimit) throw EInstallerBackupError("Too many files for backup");
+
+  std::vector<TSetupBackupSource> files;
+  std::unordered_set<std::string> entryFolders;
+  for (const auto& profile : profiles) {
+    if (portable) break;  // the profile lies in the installation
+    // Two users may share a folder name (homes in different places): their
+    // profiles must not meet in one entry folder.
+    std::string folder = "Profiles/" + profile->Name + "/";
+    for (int n = 2; !entryFolders.insert(folder).second; ++n)
+      folder = "Profiles/" + profile->Name + " (" + std::to_string(n) + ")/";
+    std::vector<TSetupBackupSource> saved = ListFiles(userFiles, profile->OldPath, "", "", folder), cached;
+    const int64_t profileSize = SetAsideUnsaved(saved, cached);
+    if (size + profileSize >= kBackupLimit) {
+      session.AddNotice(session.Resources().FormatCommonText("W2", {profile->Name}));
+      continue;
+    }
+    size += profileSize;
+    std::move(saved.begin(), saved.end(), std::back_inserter(files));
+    std::move(cached.begin(), cached.end(), std::back_inserter(unsaved));
+  }
+  std::move(program.begin(), program.end(), std::back_inserter(files));
+  return files;
+}
+
 }  // namespace
 
 void TSetupActionPrepare::Execute() {
@@ -117,29 +186,6 @@ void TSetupActionPrepare::Execute() {
   }
   if (session.HasFlag(sfUPDATE))
     for (const auto& profile : Profiles) UpdateTasks.push_back(std::make_unique<TSetupUpdateTaskUpdateConfigs>(*profile));
-
-  // Every file and link below a folder, never through a link; files that a
-  // backup never takes go to `unsaved`. The size of what is to be saved.
-  const auto list = [&](const std::string& root, const std::string& subfolder, const std::string& excluded,
-                        const std::string& entryRoot, std::vector<TSetupBackupSource>& saved,
-                        std::vector<TSetupBackupSource>* unsaved) {
-    std::string relative;
-    const auto folder = userFiles.OpenTree(root, relative);
-    std::vector<TSetupBackupSource> found;
-    if (folder) ListBackupSources(folder, relative + subfolder, root + subfolder, excluded, entryRoot, found);
-    int64_t size = 0;
-    for (TSetupBackupSource& source : found) {
-      const std::string name = kel::kelExtractFileName(source.Path);
-      if (unsaved && std::any_of(std::begin(kNotBackedUp), std::end(kNotBackedUp),
-                                 [&](const char* cache) { return kel::kelSameText(name, cache); })) {
-        unsaved->push_back(std::move(source));
-      } else {
-        size += static_cast<int64_t>(source.Size);
-        saved.push_back(std::move(source));
-      }
-    }
-    return size;
-  };
 
   // Packs the files into a new archive in the backup folder; the paths of
   // those it had to leave out.
@@ -171,33 +217,8 @@ void TSetupActionPrepare::Execute() {
   };
 
   if (!session.HasFlag(sfNOBACKUP)) {
-    std::vector<TSetupBackupSource> files, program, unsaved;
-    const int64_t programSize = list(destination, "", backupFolder, session.HasFlag(sfPORTABLE) ? "" : "Program/",
-                                     program, &unsaved);
-    if (programSize >= kBackupLimit) throw EInstallerBackupError("Too many files for backup");
-    if (!session.HasFlag(sfPORTABLE)) {
-      int64_t size = programSize;
-      std::unordered_set<std::string> entryFolders;
-      for (const auto& profile : Profiles) {
-        // Two users may share a folder name (homes in different places):
-        // their profiles must not meet in one entry folder.
-        std::string folder = "Profiles/" + profile->Name + "/";
-        for (int n = 2; !entryFolders.insert(folder).second; ++n)
-          folder = "Profiles/" + profile->Name + " (" + std::to_string(n) + ")/";
-        std::vector<TSetupBackupSource> saved, cached;
-        const int64_t profileSize = list(profile->OldPath, "", "", folder, saved, &cached);
-        if (size + profileSize >= kBackupLimit) {
-          // Left where it is: neither backed up nor deleted.
-          session.AddNotice(Resources().FormatCommonText("W2", {profile->Name}));
-          continue;
-        }
-        size += profileSize;
-        std::move(saved.begin(), saved.end(), std::back_inserter(files));
-        std::move(cached.begin(), cached.end(), std::back_inserter(unsaved));
-      }
-    }
-    std::move(program.begin(), program.end(), std::back_inserter(files));
-
+    std::vector<TSetupBackupSource> unsaved;
+    const std::vector<TSetupBackupSource> files = PlanBackup(userFiles, Profiles, unsaved);
     Total = static_cast<int>(UpdateTasks.size() + files.size() + unsaved.size());
     ReportStatus(GetCommonText("A1"));
     const std::unordered_set<std::string> skipped = files.empty() ? std::unordered_set<std::string>() : backUp(files);
@@ -229,9 +250,9 @@ void TSetupActionPrepare::Execute() {
   for (const TLegacyPlugins& group : kLegacyPlugins) {
     if (group.below != 0 && installed >= group.below) continue;
     for (const char* name : group.names) {
-      std::vector<TSetupBackupSource> plugin;
-      list(destination, "Plugins/" + std::string(name) + "/", "", "", plugin, nullptr);
-      for (const TSetupBackupSource& file : plugin) filesToDelete.Add(file.Path);
+      const std::string plugin = "Plugins/" + std::string(name) + "/";
+      for (const TSetupBackupSource& file : ListFiles(userFiles, destination, plugin, "", ""))
+        filesToDelete.Add(file.Path);
     }
   }
 

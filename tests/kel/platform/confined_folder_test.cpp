@@ -76,7 +76,8 @@ TEST(ConfinedFolder, LinksAreNeverFollowed) {
          std::vector<ConfinedEntry> entries;
          return folder->ReadDirectory(".config/ORVI3", entries);
        }},
-      {"read a file link", [&] { return folder->OpenFile(".config/ORVI/stolen.txt", FileShare::Read) != kInvalidFile; }},
+      {"read a file link",
+       [&] { return folder->OpenFile(".config/ORVI/stolen.txt", FileShare::Read) != kInvalidFile; }},
       {"read through", [&] { return folder->OpenFile(".config/ORVI3/secret.txt", FileShare::Read) != kInvalidFile; }},
       {"delete through", [&] { return folder->DeleteFile(".config/ORVI3/secret.txt"); }},
       {"delete a tree through", [&] { return folder->DeleteTree(".config/ORVI3/Playlists"); }},

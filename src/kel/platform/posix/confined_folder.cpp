@@ -243,7 +243,8 @@ class ConfinedFolderWalk {
     if (owner_ && ::geteuid() == 0) (void)::fchown(fd, owner_->uid, owner_->gid);
   }
   void GiveAwayAt(int folder, const std::string& name) const {
-    if (owner_ && ::geteuid() == 0) (void)::fchownat(folder, name.c_str(), owner_->uid, owner_->gid, AT_SYMLINK_NOFOLLOW);
+    if (owner_ && ::geteuid() == 0)
+      (void)::fchownat(folder, name.c_str(), owner_->uid, owner_->gid, AT_SYMLINK_NOFOLLOW);
   }
 
   // A regular file of `folder` opened for reading, without following a link
