@@ -17,6 +17,7 @@
 
 #include "kel/platform/posix/errors.h"
 #include "kel/platform/posix/file_lock.h"
+#include "kel/platform/posix/io.h"
 #include "kel/platform/sandbox.h"
 
 namespace kel::platform {
@@ -47,15 +48,8 @@ class Fd {
   int fd_ = -1;
 };
 
-bool Fail(std::string* error) {
-  posix::ReportErrno(error);
-  return false;
-}
-
-bool FailWith(int code, std::string* error) {
-  if (error) *error = posix::ErrorText(code);
-  return false;
-}
+using posix::Fail;
+using posix::FailWith;
 
 int OpenAt(int folder, const char* name, int flags, mode_t mode = 0) {
   int fd;
@@ -136,29 +130,6 @@ bool ReadLinkAt(int folder, const std::string& name, std::string& target) {
       return true;
     }
     buffer.resize(buffer.size() * 2);
-  }
-}
-
-bool WriteAll(int fd, const char* data, size_t size) {
-  size_t done = 0;
-  while (done < size) {
-    const ssize_t n = ::write(fd, data + done, size - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
-bool CopyBytes(int from, int to) {
-  static constexpr size_t kChunk = 256 * 1024;
-  std::string buffer(kChunk, '\0');
-  for (;;) {
-    const ssize_t n = ::read(from, buffer.data(), kChunk);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return false;
-    if (n == 0) return true;
-    if (!WriteAll(to, buffer.data(), static_cast<size_t>(n))) return false;
   }
 }
 
@@ -313,7 +284,7 @@ class ConfinedFolderWalk {
     std::string temporary;
     Fd target = CreateTemporaryAt(to, temporary);
     if (!target.Valid()) return false;
-    bool ok = CopyBytes(source.Get(), target.Get());
+    bool ok = posix::CopyBytes(source.Get(), target.Get());
     if (ok) {
       GiveAway(target.Get());
       const struct timespec times[2] = {info.st_atim, info.st_mtim};
@@ -530,7 +501,7 @@ bool ConfinedFolder::WriteFile(std::string_view relative, std::string_view bytes
   if (!walk.Locate(relative, folder, name)) return Fail(error);
   Fd file = CreateTemporaryAt(folder.Get(), temporary);
   if (!file.Valid()) return Fail(error);
-  bool ok = WriteAll(file.Get(), bytes.data(), bytes.size());
+  bool ok = posix::WriteAll(file.Get(), bytes.data(), bytes.size());
   if (ok) {
     walk.GiveAway(file.Get());
     ok = ::fchmod(file.Get(), permissions & 07777) == 0;

@@ -21,6 +21,7 @@ extern char** environ;
 #include "kel/platform/posix/command_line.h"
 #include "kel/platform/posix/desktop_entry.h"
 #include "kel/platform/posix/errors.h"
+#include "kel/platform/posix/io.h"
 #include "kel/platform/process.h"
 #include "kel/platform/well_known_folders.h"
 #include "kel/platform/users.h"
@@ -229,14 +230,7 @@ bool WriteShortcut(const std::string& linkFile, const std::string& target, std::
     posix::ReportErrno(error);
     return false;
   }
-  bool ok = true;
-  size_t done = 0;
-  while (ok && done < text->size()) {
-    const ssize_t n = ::write(fd, text->data() + done, text->size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) ok = false;
-    else done += static_cast<size_t>(n);
-  }
+  bool ok = posix::WriteAll(fd, text->data(), text->size());
   int code = ok ? 0 : errno;
   if (ok && ::fchmod(fd, 0755) != 0) ok = false, code = errno;
   if (::close(fd) != 0 && ok) ok = false, code = errno;
