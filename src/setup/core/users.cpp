@@ -45,7 +45,7 @@ TSetupUserFiles::TSetupUserFiles() {
     bool known = false;
     for (const THome& home : homes_) known = known || home.Path == path;
     if (known) continue;
-    homes_.push_back({path, platform::ConfinedFolder::Open(path, platform::FileOwner{account.uid, account.gid})});
+    homes_.push_back({path, account.uid, account.gid, {}});
   }
   // The user's desktop may be set to lie anywhere; only a desktop inside
   // their own home is theirs to have written to.
@@ -68,8 +68,13 @@ TSetupUserFiles::TPlace TSetupUserFiles::Locate(const std::string& path) const {
   for (const THome& home : homes_)
     if (IsBelow(path, home.Path) && (!found || home.Path.size() > found->Path.size())) found = &home;
   if (!found) return place;
-  place.Home = found->Folder;
-  place.Refused = !found->Folder;
+  place.Home = found->Folder.lock();
+  if (!place.Home) {
+    place.Home = platform::ConfinedFolder::Open(found->Path, platform::FileOwner{found->Uid, found->Gid});
+    found->Folder = place.Home;
+  }
+  recent_ = place.Home;
+  place.Refused = !place.Home;
   if (place.Home) place.Relative = path.size() > found->Path.size() ? path.substr(found->Path.size()) : "";
   return place;
 }

@@ -7,6 +7,7 @@
 // gives the current user alone.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -41,12 +42,15 @@ class TSetupUsers {
 // library's file routines).
 //
 // The operations take full paths; for paths below a home they never follow a
-// link that lies below the home. Result contract as the library's: failures
-// give false or "", nothing throws.
+// link that lies below the home. A home is opened when a path below it is
+// first worked on and stays open only while something uses it (besides the
+// one used last), so that a machine with many homes does not run out of
+// descriptors. One object serves one thread. Result contract as the
+// library's: failures give false or "", nothing throws.
 class TSetupUserFiles {
  public:
-  // Reads the accounts (the user who started the setup and those that can
-  // log in) and opens their homes.
+  // Reads the accounts: the user who started the setup and those that can
+  // log in.
   TSetupUserFiles();
   ~TSetupUserFiles();
   TSetupUserFiles(const TSetupUserFiles&) = delete;
@@ -96,10 +100,13 @@ class TSetupUserFiles {
  private:
   struct THome {
     std::string Path;  // with a trailing '/'
-    std::shared_ptr<const kel::platform::ConfinedFolder> Folder;  // null: refused
+    uint32_t Uid = 0;
+    uint32_t Gid = 0;
+    mutable std::weak_ptr<const kel::platform::ConfinedFolder> Folder;
   };
   std::vector<THome> homes_;
   std::vector<std::string> ownFolders_;  // the invoking user's folders, with a trailing '/'
+  mutable std::shared_ptr<const kel::platform::ConfinedFolder> recent_;  // the home used last
 };
 
 }  // namespace setup

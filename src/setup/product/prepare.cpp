@@ -4,8 +4,8 @@
 // old backups, obsolete files, the files about to be installed), run the
 // update tasks, delete, and remove the folders left empty.
 #include <algorithm>
-#include <iterator>
 #include <cstdint>
+#include <iterator>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -15,11 +15,9 @@
 #include "kel/base/shell.h"
 #include "kel/base/text.h"
 #include "kel/platform/file_details.h"
-#include "kel/platform/filesystem.h"
 #include "kel/platform/locale.h"
 #include "kel/platform/test_pause.h"
 #include "setup/core/errors.h"
-#include "setup/core/extract.h"
 #include "setup/core/product_info.h"
 #include "setup/core/resources.h"
 #include "setup/core/script.h"

@@ -20,7 +20,6 @@
 #include "kel/base/text.h"
 #include "kel/platform/file_details.h"
 #include "kel/platform/filesystem.h"
-#include "setup/core/extract.h"
 #include "setup/core/product_info.h"
 #include "setup/core/resources.h"
 #include "setup/core/session.h"

@@ -13,7 +13,6 @@
 #include "kel/base/file_system.h"
 #include "kel/base/shell.h"
 #include "kel/base/text.h"
-#include "kel/platform/filesystem.h"
 #include "setup/core/active_x.h"
 #include "setup/core/app_repo.h"
 #include "setup/core/extract.h"
