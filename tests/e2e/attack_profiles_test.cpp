@@ -226,7 +226,8 @@ TEST_F(AttackProfiles, FolderSwappedForALinkDuringTheBackup) {
   ASSERT_EQ(code, 0) << output;
 
   EXPECT_EQ(TreeOf(Unpacked()->Path()), (Files{"Profiles/alice/ORVI3.ini"}));
-  EXPECT_NE(output.find("The backup leaves out 3 files that could not be read"), std::string::npos) << output;
+  EXPECT_NE(output.find("Files left out of the backup because they could not be read: 3."), std::string::npos)
+      << output;
   EXPECT_TRUE(fs::is_symlink(Home(".config/ORVI3/Playlists")));
 }
 
@@ -255,7 +256,8 @@ TEST_F(AttackProfiles, LinksToOtherUsersFilesAreNotRead) {
   EXPECT_EQ(OwnerOf(NewArchive()).mode, 0600u);
   EXPECT_EQ(OwnerOf(NewArchive()).uid, ::geteuid());
   if (root) {
-    EXPECT_NE(output.find("The backup leaves out 1 files"), std::string::npos) << output;
+    EXPECT_NE(output.find("Files left out of the backup because they could not be read: 1."), std::string::npos)
+        << output;
     EXPECT_EQ(TreeOf(Home(".config/ORVI3")), (Files{"hard.txt"})) << "what was left out stays";
   }
 }
@@ -355,7 +357,8 @@ TEST_F(AttackProfiles, WhatCannotBeBackedUpDoesNotStopTheInstallation) {
   EXPECT_EQ(TreeOf(Unpacked()->Path()), (Files{"Profiles/alice/ORVI3.ini", "Profiles/alice/current.m3u8@"}));
   EXPECT_EQ(TreeOf(Home(".config/ORVI3")), (Files{"library.db"}));
   EXPECT_EQ(TreeOf(*this / "/home/bob/.config/ORVI3"), (Files{"ORVI3.ini", "library.db"}));
-  const std::string skipped = "The backup leaves out 2 files that could not be read; they stay where they are.";
+  const std::string skipped =
+      "Files left out of the backup because they could not be read: 2. They stay where they are.";
   const std::string tooLarge =
       "The player settings of bob are too large for the backup; they were not backed up and stay where they are.";
   EXPECT_NE(output.find("\n" + skipped + "\n"), std::string::npos) << "the status text\n" << output;

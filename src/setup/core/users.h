@@ -105,7 +105,7 @@ class TSetupUserFiles {
     mutable std::weak_ptr<const kel::platform::ConfinedFolder> Folder;
   };
   std::vector<THome> homes_;
-  std::vector<std::string> ownFolders_;  // the invoking user's folders, with a trailing '/'
+  std::vector<std::string> ownFolders_;  // the invoking user's folders outside their home, with a trailing '/'
   mutable std::shared_ptr<const kel::platform::ConfinedFolder> recent_;  // the home used last
 };
 
