@@ -164,6 +164,16 @@ kel::TKELStringList TSetup::Errors() const {
   return errors_;
 }
 
+void TSetup::AddNotice(const std::string& text) {
+  std::lock_guard lock(errorsLock_);
+  notices_.Add(text);
+}
+
+kel::TKELStringList TSetup::Notices() const {
+  std::lock_guard lock(errorsLock_);
+  return notices_;
+}
+
 void TSetup::AddListener(IInstallerNotify* listener) {
   std::lock_guard lock(lock_);
   listeners_.push_back(listener);

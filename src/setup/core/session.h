@@ -97,6 +97,10 @@ class TSetup {
   bool HasErrors() const;
   void LogError(const std::string& text);
   kel::TKELStringList Errors() const;
+  // What the user should know about a run that went on nonetheless (what
+  // its backup had to leave out), in order; shown when the run has ended.
+  void AddNotice(const std::string& text);
+  kel::TKELStringList Notices() const;
   // The run ended because the user chose to stop it (a stop request, or
   // Abort when asked about a file); the program's exit status tells it.
   void MarkAbortedByUser() { abortedByUser_ = true; }
@@ -128,8 +132,9 @@ class TSetup {
   kel::TKELIniFile settings_;
   std::string destPath_;
   std::string requestedDestPath_;
-  mutable std::mutex errorsLock_;
+  mutable std::mutex errorsLock_;  // the errors and the notices
   kel::TKELStringList errors_;
+  kel::TKELStringList notices_;
   std::unique_ptr<ISetupDispatcher> dispatcher_;
   std::unique_ptr<ISetupUserPrompt> prompt_;
   std::recursive_mutex lock_;  // listener list and dispatch
