@@ -49,6 +49,13 @@ TSetup::~TSetup() {
   gSession = nullptr;
 }
 
+void TSetup::SetUserInterface(std::unique_ptr<ISetupDispatcher> dispatcher, std::unique_ptr<ISetupUserPrompt> prompt) {
+  // The worker holds on to the dispatcher while it runs.
+  if (worker_) throw EInstallerMysteryError("The user interface cannot change during a run");
+  dispatcher_ = std::move(dispatcher);
+  prompt_ = std::move(prompt);
+}
+
 void TSetup::ReadSwitches(const std::string& params) {
   if (resources_->HasProductFile("Uninstall.ini")) {
     mode_ = TSetupMode::Uninstall;

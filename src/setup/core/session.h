@@ -72,6 +72,10 @@ class TSetup {
   TSetupExtractHelper& Extractor() { return *extractor_; }
   ISetupDispatcher& Dispatcher() { return *dispatcher_; }
   ISetupUserPrompt& Prompt() { return *prompt_; }
+  // A front end that shows windows takes over the hand-over of calls and the
+  // questions once it knows the run is not silent. Only before the worker
+  // has started; fails with EInstallerMysteryError afterwards.
+  void SetUserInterface(std::unique_ptr<ISetupDispatcher> dispatcher, std::unique_ptr<ISetupUserPrompt> prompt);
   TSetupState State() const { return state_; }
 
   // The error list: texts collected during the run, in order.

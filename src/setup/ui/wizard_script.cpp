@@ -1,0 +1,112 @@
+#include "setup/ui/wizard_script.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <cstdlib>
+#include <iostream>
+
+#include "kel/platform/sandbox.h"
+#include "kel/ui/dialog_answers.h"
+#include "setup/ui/wizard_form.h"
+
+namespace setup {
+
+namespace {
+
+constexpr int kTickMilliseconds = 20;
+constexpr int kStepTimeoutTicks = 120 * 1000 / kTickMilliseconds;
+
+TWizardForm* Wizard() {
+  for (QWidget* widget : QApplication::topLevelWidgets())
+    if (auto* form = qobject_cast<TWizardForm*>(widget); form && form->isVisible()) return form;
+  return nullptr;
+}
+
+// The enabled, visible button named `name` on the shown page, else on the
+// window itself.
+QAbstractButton* ClickableButton(TWizardForm& form, const QString& name) {
+  const auto clickable = [&](QWidget* parent) -> QAbstractButton* {
+    if (!parent) return nullptr;
+    for (QAbstractButton* button : parent->findChildren<QAbstractButton*>(name, Qt::FindDirectChildrenOnly))
+      if (button->isVisible() && button->isEnabled()) return button;
+    return nullptr;
+  };
+  if (QAbstractButton* button = clickable(form.ActivePage())) return button;
+  return clickable(&form);
+}
+
+void Log(const std::string& text) { std::cerr << "wizard script: " << text << std::endl; }
+
+}  // namespace
+
+std::unique_ptr<TWizardScript> TWizardScript::FromEnvironment() {
+  if (!kel::platform::IsSandboxed()) return nullptr;
+  const QByteArray text = qgetenv(kVariable);
+  if (text.isEmpty()) return nullptr;
+  std::vector<std::string> steps;
+  for (const QString& step : QString::fromUtf8(text).split(QLatin1Char(';'), Qt::SkipEmptyParts))
+    if (!step.trimmed().isEmpty()) steps.push_back(step.trimmed().toStdString());
+  return std::make_unique<TWizardScript>(std::move(steps));
+}
+
+TWizardScript::TWizardScript(std::vector<std::string> steps) : steps_(std::move(steps)) {
+  kel::TKELDialogAnswers::Arm(true);
+  kel::TKELDialogAnswers::SetObserver([](const kel::TKELDialogRecord& record) {
+    Log("dialog \"" + record.caption + "\" answered " + record.answer + (record.scripted ? "" : " (unscripted)"));
+  });
+  connect(&timer_, &QTimer::timeout, this, [this] { Tick(); });
+  timer_.start(kTickMilliseconds);
+  // The answers at the start are there before the first dialog asks.
+  Tick();
+}
+
+TWizardScript::~TWizardScript() {
+  kel::TKELDialogAnswers::SetObserver(nullptr);
+  kel::TKELDialogAnswers::Arm(false);
+}
+
+void TWizardScript::Tick() {
+  // Several steps at one tick when they can be carried out at once.
+  while (next_ < steps_.size()) {
+    if (!TryStep(steps_[next_])) {
+      if (++waitedTicks_ > kStepTimeoutTicks) {
+        Log("step " + std::to_string(next_ + 1) + " (" + steps_[next_] + ") timed out");
+        std::_Exit(kExitTimedOut);
+      }
+      return;
+    }
+    Log(steps_[next_]);
+    ++next_;
+    waitedTicks_ = 0;
+  }
+  timer_.stop();
+}
+
+bool TWizardScript::TryStep(const std::string& step) {
+  const size_t colon = step.find(':');
+  const std::string verb = step.substr(0, colon);
+  const QString argument = colon == std::string::npos ? QString() : QString::fromStdString(step.substr(colon + 1));
+  if (verb == "answer") {
+    kel::TKELDialogAnswers::Push(argument.toStdString());
+    return true;
+  }
+  TWizardForm* form = Wizard();
+  // Not while a dialog is up: its answer comes from the queue.
+  if (!form || QApplication::activeModalWidget()) return false;
+  if (verb == "page") return form->ActivePage() && form->ActivePage()->objectName() == argument;
+  if (verb == "click") {
+    QAbstractButton* button = ClickableButton(*form, argument);
+    if (!button) return false;
+    // A dialog that the click opens answers itself from the queue.
+    button->click();
+    return true;
+  }
+  if (verb == "close") {
+    form->CloseCommand();
+    return true;
+  }
+  Log("unknown step \"" + step + "\"");
+  std::_Exit(kExitTimedOut);
+}
+
+}  // namespace setup
