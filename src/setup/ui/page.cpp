@@ -52,6 +52,10 @@ QString DisplayText(const std::string& text) {
 
 TSetupCustomPage::TSetupCustomPage(const TSetupPageClass& pageClass, QWidget* parent) : QWidget(parent) {
   setObjectName(QString::fromStdString(pageClass.PageName()));
+  QPalette colors = palette();
+  colors.setColor(QPalette::Window, WizardColors().PageBackground);
+  colors.setColor(QPalette::WindowText, WizardColors().Text);
+  setPalette(colors);
   hide();
 }
 

@@ -93,6 +93,11 @@ void TSetupPageLicense::showEvent(QShowEvent* event) {
 void TSetupPageReadyToInstall::CreateControls() {
   TSetupPage::CreateControls();
   viewer_ = new TWizardDocumentViewer(this);
+  // Neither scrolled nor selected, but as readable as the licence.
+  QPalette palette = viewer_->palette();
+  for (const QPalette::ColorRole role : {QPalette::Text, QPalette::Base, QPalette::WindowText})
+    palette.setColor(QPalette::Disabled, role, palette.color(QPalette::Active, role));
+  viewer_->setPalette(palette);
   viewer_->setEnabled(false);
   AlignControl(viewer_, TAlign::Client, QMargins(28, 22, 28, 22));
 }
@@ -164,6 +169,8 @@ void TSetupPageCustomFinish::CreateControls() {
   errors_ = new QPlainTextEdit(this);
   errors_->setReadOnly(true);
   errors_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  errors_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  errors_->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
   errors_->hide();
   AlignControl(errors_, TAlign::Client, QMargins(210, 120, 20, 4));
 }
