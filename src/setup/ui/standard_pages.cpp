@@ -9,6 +9,7 @@
 #include <QProgressBar>
 
 #include "kel/base/stream.h"
+#include "kel/ui/rich_viewer.h"
 #include "setup/core/action.h"
 #include "setup/core/product_info.h"
 #include "setup/core/resources.h"
@@ -17,7 +18,6 @@
 #include "setup/core/spawn_service.h"
 #include "setup/core/summary.h"
 #include "setup/ui/color_scheme.h"
-#include "setup/ui/document_viewer.h"
 
 namespace setup {
 
@@ -40,6 +40,17 @@ class TWizardLinkLabel : public QLabel {
  private:
   std::string target_;
 };
+
+// A viewer of the pages: links open as the user who started the setup.
+kel::TKELRichViewer* NewViewer(QWidget* parent) {
+  auto* viewer = new kel::TKELRichViewer(parent);
+  viewer->SetVerticalScrollBar(true);
+  viewer->SetLinkOpener([](const std::string& target) {
+    TSetupSpawnService::Spawn(target);
+    return true;
+  });
+  return viewer;
+}
 
 }  // namespace
 
@@ -70,7 +81,7 @@ void TSetupPageFullScreen::paintEvent(QPaintEvent* event) {
 
 void TSetupPageLicense::CreateControls() {
   TSetupPage::CreateControls();
-  viewer_ = new TWizardDocumentViewer(this);
+  viewer_ = NewViewer(this);
   accept_ = AddCheckBox(QRect(0, 0, 0, 16), "L1", [this] { NotifyChanged(); });
   AlignControl(accept_, TAlign::Bottom, QMargins(28, 4, 28, 22));
   AlignControl(viewer_, TAlign::Client, QMargins(28, 22, 28, 4));
@@ -80,7 +91,7 @@ void TSetupPageLicense::CreateControls() {
 bool TSetupPageLicense::CanGoNext() const { return accept_->isChecked(); }
 
 void TSetupPageLicense::Prepare() {
-  if (const std::unique_ptr<kel::TKELStream> licence = Resources().GetLicense()) viewer_->LoadRichText(*licence);
+  if (const std::unique_ptr<kel::TKELStream> licence = Resources().GetLicense()) viewer_->LoadRichText(licence.get());
 }
 
 void TSetupPageLicense::showEvent(QShowEvent* event) {
@@ -92,7 +103,7 @@ void TSetupPageLicense::showEvent(QShowEvent* event) {
 
 void TSetupPageReadyToInstall::CreateControls() {
   TSetupPage::CreateControls();
-  viewer_ = new TWizardDocumentViewer(this);
+  viewer_ = NewViewer(this);
   // Neither scrolled nor selected, but as readable as the licence.
   QPalette palette = viewer_->palette();
   for (const QPalette::ColorRole role : {QPalette::Text, QPalette::Base, QPalette::WindowText})
@@ -108,7 +119,7 @@ void TSetupPageReadyToInstall::Prepare() {
     const std::unique_ptr<TSetupAction> action = actionClass.create();
     action->Summarize(builder);
   });
-  viewer_->SetPlainText(DisplayText(builder.ToString()));
+  viewer_->SetPlainText(builder.ToString());
 }
 
 // --- TSetupPageInstall ---------------------------------------------------------------------

@@ -15,9 +15,11 @@ class QLabel;
 class QPlainTextEdit;
 class QProgressBar;
 
-namespace setup {
+namespace kel {
+class TKELRichViewer;
+}
 
-class TWizardDocumentViewer;
+namespace setup {
 
 // A full-window page: a side picture on the left (the theme's
 // "wizard_light.png" or "wizard_dark.png", chosen when the page is made),
@@ -67,7 +69,7 @@ class TSetupPageLicense : public TSetupPage {
   void showEvent(QShowEvent* event) override;
 
  private:
-  TWizardDocumentViewer* viewer_ = nullptr;
+  kel::TKELRichViewer* viewer_ = nullptr;
   QCheckBox* accept_ = nullptr;
 };
 
@@ -84,7 +86,7 @@ class TSetupPageReadyToInstall : public TSetupPage {
   void CreateControls() override;
 
  private:
-  TWizardDocumentViewer* viewer_ = nullptr;
+  kel::TKELRichViewer* viewer_ = nullptr;
 };
 
 // Starts the worker when it becomes active and shows its progress: the
