@@ -161,6 +161,10 @@ void TSetup::Start(bool wait) {
 
 void TSetup::FreeWorker() { worker_.reset(); }
 
+void TSetup::StopWorker() {
+  if (worker_) worker_->Terminate();
+}
+
 void TSetup::RunPostActions() {
   if (HasErrors() || mode_ != TSetupMode::Install) return;
   const bool runByDefault = (flags_ & (AUTO | UPDATE | RUN)) == (AUTO | UPDATE | RUN);

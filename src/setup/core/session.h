@@ -95,6 +95,9 @@ class TSetup {
   void Start(bool wait);
   // Stops and frees the worker, if any.
   void FreeWorker();
+  // Asks a running worker to stop after its current action and returns at
+  // once (FreeWorker then waits for it).
+  void StopWorker();
   // Starts the script's post-installation programs that are switched on.
   void RunPostActions();
 

@@ -307,6 +307,7 @@ void TWizardForm::closeEvent(QCloseEvent* event) {
 
 void TWizardForm::CloseConfirmed() {
   closing_ = true;
+  session_.StopWorker();
   const auto close = [this] {
     session_.FreeWorker();
     hide();

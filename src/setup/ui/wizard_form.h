@@ -127,9 +127,9 @@ class TWizardForm : public QDialog, public IInstallerNotify {
   // Runs a navigation step; an error shows the error box and the wizard
   // stays open.
   void Navigate(TSetupCustomPage* page);
-  // Closes for good: stops a running worker first, though never while a
-  // notification of the worker is being delivered (the worker waits for
-  // it), then hides the window.
+  // Closes for good: asks a running worker to stop at once and waits for it
+  // to end (never while one of its notifications is being delivered, as
+  // the worker waits for that), then hides the window.
   void CloseConfirmed();
   void DisableCloseCommand();
 

@@ -2,6 +2,8 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QLabel>
+#include <algorithm>
 #include <cstdlib>
 #include <iostream>
 
@@ -35,6 +37,12 @@ QAbstractButton* ClickableButton(TWizardForm& form, const QString& name) {
   return clickable(&form);
 }
 
+QString TextOf(const QWidget& control) {
+  if (const auto* label = qobject_cast<const QLabel*>(&control)) return label->text();
+  if (const auto* button = qobject_cast<const QAbstractButton*>(&control)) return button->text();
+  return {};
+}
+
 void Log(const std::string& text) { std::cerr << "wizard script: " << text << std::endl; }
 
 }  // namespace
@@ -50,7 +58,9 @@ std::unique_ptr<TWizardScript> TWizardScript::FromEnvironment() {
 }
 
 TWizardScript::TWizardScript(std::vector<std::string> steps) : steps_(std::move(steps)) {
-  kel::TKELDialogAnswers::Arm(true);
+  const bool answers =
+      std::any_of(steps_.begin(), steps_.end(), [](const std::string& step) { return step.starts_with("answer:"); });
+  kel::TKELDialogAnswers::Arm(answers);
   kel::TKELDialogAnswers::SetObserver([](const kel::TKELDialogRecord& record) {
     Log("dialog \"" + record.caption + "\" answered " + record.answer + (record.scripted ? "" : " (unscripted)"));
   });
@@ -90,10 +100,17 @@ bool TWizardScript::TryStep(const std::string& step) {
     kel::TKELDialogAnswers::Push(argument.toStdString());
     return true;
   }
+  const QWidget* dialog = QApplication::activeModalWidget();
+  if (verb == "dialog") return dialog && dialog->windowTitle() == argument;
   TWizardForm* form = Wizard();
-  // Not while a dialog is up: its answer comes from the queue.
-  if (!form || QApplication::activeModalWidget()) return false;
+  // Nothing on the wizard while a dialog is up.
+  if (!form || dialog) return false;
   if (verb == "page") return form->ActivePage() && form->ActivePage()->objectName() == argument;
+  if (verb == "expect") {
+    const qsizetype equals = argument.indexOf(QLatin1Char('='));
+    const QWidget* control = form->ActivePage() ? form->ActivePage()->findChild<QWidget*>(argument.left(equals)) : nullptr;
+    return control && control->isVisible() && TextOf(*control) == argument.mid(equals + 1);
+  }
   if (verb == "click") {
     QAbstractButton* button = ClickableButton(*form, argument);
     if (!button) return false;

@@ -2,20 +2,24 @@
 // variable ORVI_SETUP_WIZARD_SCRIPT holds steps that the wizard carries out
 // as a person would click, one after another, separated by ';':
 //
-//   answer:X    the next dialog is answered X (a message box button: OK,
-//               Cancel, Abort, Retry, Ignore; the language dialog: a
-//               language's display name); dialogs the script did not answer
-//               take their default answer
-//   page:NAME   waits until the page NAME is shown ("PageLicense")
-//   click:NAME  waits until the button or box NAME of the shown page or of
-//               the window ("bNext", "L1", "CB2") can be clicked, and
-//               clicks it
-//   close       the window's Close command (title bar, Escape)
+//   answer:X         the next dialog is answered X (a message box button:
+//                    OK, Cancel, Abort, Retry, Ignore; the language dialog:
+//                    a language's display name)
+//   dialog:TITLE     waits until a dialog with that title is up
+//   page:NAME        waits until the page NAME is shown ("PageLicense")
+//   click:NAME       waits until the button or box NAME of the shown page
+//                    or of the window ("bNext", "L1", "CB2") can be
+//                    clicked, and clicks it
+//   expect:NAME=TEXT waits until the label, button or box NAME of the shown
+//                    page shows TEXT
+//   close            the window's Close command (title bar, Escape)
 //
-// Each step and each answered dialog is written to standard error. A step
-// that cannot be carried out within two minutes ends the program with
-// status 4. The variable is read only in a sandboxed run
-// (ORVI_SETUP_SANDBOX).
+// A script with answer steps answers every dialog: those it has no answer
+// for take their default answer. Without answer steps, dialogs wait for
+// the keyboard and the mouse as usual. Each step and each answered dialog is
+// written to standard error. A step that cannot be carried out within two
+// minutes ends the program with status 4. The variable is read only in a
+// sandboxed run (ORVI_SETUP_SANDBOX).
 #pragma once
 
 #include <QObject>
