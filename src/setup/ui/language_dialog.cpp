@@ -60,7 +60,7 @@ int TWizardLanguageChoice::Choose(const std::vector<TSetupLanguageEntry>& entrie
   if (armed) {
     if (dialog.Selected() >= 0) record.defaultAnswer = entries[static_cast<size_t>(dialog.Selected())].Name;
     const std::optional<std::string> answer = kel::TKELDialogAnswers::Take();
-    QTimer::singleShot(0, &dialog, [&] {
+    QTimer::singleShot(0, &dialog, [&, answer] {
       for (size_t i = 0; answer && i < entries.size(); ++i)
         if (kel::kelSameText(entries[i].Name, *answer)) {
           dialog.List()->setCurrentIndex(static_cast<int>(i));

@@ -210,6 +210,8 @@ class WizardTest : public ::testing::Test {
   setup::TSetup& OpenSession(std::vector<setup::TSetupPageClass> pages, std::vector<setup::TSetupActionClass> actions,
                              const std::string& params = "", std::string installXml = MinimalInstallXml(""),
                              PackageFiles productFiles = {}, PackageFiles pictures = WizardPictures()) {
+    wizard_.reset();
+    fixture_.reset();  // one session at a time
     TTestProduct::Pages = std::move(pages);
     TTestProduct::Actions = std::move(actions);
     SessionSpec spec;
