@@ -100,12 +100,15 @@ bool TWizardScript::TryStep(const std::string& step) {
     kel::TKELDialogAnswers::Push(argument.toStdString());
     return true;
   }
+  // A window counts as shown once it has the keyboard focus (keys typed
+  // after the step reach it).
   const QWidget* dialog = QApplication::activeModalWidget();
-  if (verb == "dialog") return dialog && dialog->windowTitle() == argument;
+  if (verb == "dialog") return dialog && dialog->windowTitle() == argument && dialog->isActiveWindow();
   TWizardForm* form = Wizard();
   // Nothing on the wizard while a dialog is up.
   if (!form || dialog) return false;
-  if (verb == "page") return form->ActivePage() && form->ActivePage()->objectName() == argument;
+  if (verb == "page")
+    return form->ActivePage() && form->ActivePage()->objectName() == argument && form->isActiveWindow();
   if (verb == "expect") {
     const qsizetype equals = argument.indexOf(QLatin1Char('='));
     const QWidget* control = form->ActivePage() ? form->ActivePage()->findChild<QWidget*>(argument.left(equals)) : nullptr;

@@ -5,8 +5,10 @@
 //   answer:X         the next dialog is answered X (a message box button:
 //                    OK, Cancel, Abort, Retry, Ignore; the language dialog:
 //                    a language's display name)
-//   dialog:TITLE     waits until a dialog with that title is up
-//   page:NAME        waits until the page NAME is shown ("PageLicense")
+//   dialog:TITLE     waits until a dialog with that title is up and has the
+//                    keyboard focus
+//   page:NAME        waits until the page NAME is shown ("PageLicense") and
+//                    the wizard has the keyboard focus
 //   click:NAME       waits until the button or box NAME of the shown page
 //                    or of the window ("bNext", "L1", "CB2") can be
 //                    clicked, and clicks it
