@@ -255,8 +255,7 @@ void TWizardForm::bNextClick() {
     close();
 }
 
-void TWizardForm::Notify(int code, intptr_t value) {
-  (void)value;
+void TWizardForm::Notify(int code, intptr_t) {
   switch (code) {
     case neFinished:
       if (closing_) break;  // stopped by the close question: the window goes

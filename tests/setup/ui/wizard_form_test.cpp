@@ -53,16 +53,13 @@ TEST_F(WizardFormTest, UnavailablePageIsSkippedBothWaysButKeepsItsStep) {
 
   // The strip: four segments for five pages; C is the third step, so two
   // segments are full and C's is dashed, filled to its 50 %.
-  const setup::TWizardProgressViewInfo* strip = nullptr;
-  (void)strip;
-  const int left = 0, segment = Wizard().width() / 4;
-  EXPECT_EQ(StripAt(left + segment + 4), kAccent) << "the steps before are full";
-  EXPECT_EQ(StripAt(left + 2 * segment + 1), kAccent) << "a dash";
-  EXPECT_EQ(StripAt(left + 2 * segment + 4), kAccent) << "filled up to half of the step";
-  EXPECT_EQ(StripAt(left + 2 * segment + segment * 3 / 4 + 1 - (segment * 3 / 4) % 6), kAccent) << "a dash";
-  EXPECT_EQ(StripAt(left + 2 * segment + segment * 3 / 4 + 4 - (segment * 3 / 4) % 6), kWindowBackground)
-      << "between dashes, beyond the progress";
-  EXPECT_EQ(StripAt(left + 3 * segment + 4), kWindowBackground) << "the steps after are empty";
+  const int segment = Wizard().width() / 4;  // 160
+  const int dashAfterHalf = 2 * segment + 6 * 20;  // dashes start every 6 pixels, 3 wide
+  EXPECT_EQ(StripAt(segment + 4), kAccent) << "the steps before are full";
+  EXPECT_EQ(StripAt(2 * segment + 4), kAccent) << "between dashes, but filled up to half of the step";
+  EXPECT_EQ(StripAt(dashAfterHalf + 1), kAccent) << "a dash";
+  EXPECT_EQ(StripAt(dashAfterHalf + 4), kWindowBackground) << "between dashes, beyond the progress";
+  EXPECT_EQ(StripAt(3 * segment + 4), kWindowBackground) << "the steps after are empty";
 
   ClickBack();
   EXPECT_EQ(ActivePageName(), "PageTestA");
