@@ -157,6 +157,26 @@ inline int64_t InitializeWithInputSize(int argc, char** argv, const char* sizeOp
   return sizeMB;
 }
 
+// A console reporter that also keeps the best CPU time of each measurement
+// over rounds registered as "<name>/round:<n>" (the machine may be shared;
+// the work is single-threaded), and the time of round 1.
+class TBestTimeReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const Run& run : runs) {
+      if (run.run_type != Run::RT_Iteration) continue;
+      const std::string& name = run.run_name.function_name;
+      const std::string base = name.substr(0, name.find("/round:"));
+      const double time = run.GetAdjustedCPUTime();
+      if (!times.count(base) || time < times[base]) times[base] = time;
+      if (name.size() > 8 && name.compare(name.size() - 8, 8, "/round:1") == 0) first[base] = time;
+    }
+  }
+  std::map<std::string, double> times;
+  std::map<std::string, double> first;
+};
+
 // xz's raw LZMA1 options for the same settings as our packages.
 inline std::string XzRawOptions(const setup::TSetupPackageLzmaSettings& s) {
   return "--format=raw --lzma1=dict=" + std::to_string(s.DictionarySize) + ",lc=" + std::to_string(s.Lc) +

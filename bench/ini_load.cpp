@@ -7,7 +7,11 @@
 //   - TKELIniFile::LoadFromFile (every line kept, sections indexed);
 //   - inih's ini_parse with a handler that only counts (the reference);
 //   - ReadString lookups, with the name hashes already cached, computed on
-//     first touch, and a plain case-insensitive scan without hashes.
+//     first touch, and a plain case-insensitive scan without hashes;
+//   - SaveToStream of the loaded document in its own encoding.
+// The same text in Windows-1252 without a mark (characters outside it as
+// "?"), a legacy file whose lines beyond ASCII are each decided on their
+// own, is loaded and saved too.
 // At the end it prints the load rates of both parsers and their ratio.
 #include <benchmark/benchmark.h>
 #include <ini.h>
@@ -38,7 +42,9 @@ struct Lookup {
 struct Fixture {
   std::filesystem::path folder;
   std::string path;
+  std::string legacyPath;
   size_t bytes = 0;
+  size_t legacyBytes = 0;
   size_t keys = 0;
   size_t sections = 0;
   std::vector<Lookup> lookups;
@@ -145,15 +151,42 @@ void Generate(Fixture& fixture, size_t keyTarget) {
   }
   std::ofstream(fixture.path, std::ios::binary).write(text.data(), static_cast<std::streamsize>(text.size()));
   fixture.bytes = text.size();
+  const std::string legacy = kel::TKELEncoding::Windows1252().Encode(std::string_view(text).substr(3));
+  std::ofstream(fixture.legacyPath, std::ios::binary).write(legacy.data(), static_cast<std::streamsize>(legacy.size()));
+  fixture.legacyBytes = legacy.size();
 }
 
-void BM_TKELIniFile_LoadFromFile(benchmark::State& state) {
+void LoadFile(benchmark::State& state, const std::string& path, size_t bytes) {
   for (auto _ : state) {
     TKELIniFile ini;
-    ini.LoadFromFile(g_fixture.path);
+    ini.LoadFromFile(path);
     benchmark::DoNotOptimize(ini.SectionCount());
   }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * g_fixture.bytes));
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
+}
+
+void BM_TKELIniFile_LoadFromFile(benchmark::State& state) { LoadFile(state, g_fixture.path, g_fixture.bytes); }
+
+void BM_TKELIniFile_LoadFromFile_Windows1252(benchmark::State& state) {
+  LoadFile(state, g_fixture.legacyPath, g_fixture.legacyBytes);
+}
+
+// Saves the document of the file in the encoding it was read in.
+void SaveInOwnEncoding(benchmark::State& state, const std::string& path, size_t bytes) {
+  TKELIniFile ini;
+  ini.LoadFromFile(path);
+  for (auto _ : state) {
+    kel::TKELMemoryStream stream;
+    ini.SaveToStream(stream, ini.Encoding);
+    benchmark::DoNotOptimize(stream.GetSize());
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
+}
+
+void BM_TKELIniFile_SaveToStream(benchmark::State& state) { SaveInOwnEncoding(state, g_fixture.path, g_fixture.bytes); }
+
+void BM_TKELIniFile_SaveToStream_Windows1252(benchmark::State& state) {
+  SaveInOwnEncoding(state, g_fixture.legacyPath, g_fixture.legacyBytes);
 }
 
 int CountingHandler(void* user, const char*, const char*, const char*) {
@@ -257,6 +290,9 @@ class RecordingReporter : public benchmark::ConsoleReporter {
 
 BENCHMARK(BM_TKELIniFile_LoadFromFile)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_inih_ini_parse)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_TKELIniFile_LoadFromFile_Windows1252)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_TKELIniFile_SaveToStream)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_TKELIniFile_SaveToStream_Windows1252)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_ReadString_HashesCached)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ReadString_HashesOnFirstTouch)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ReadString_ScanWithoutHashes)->Unit(benchmark::kMicrosecond);
@@ -267,6 +303,7 @@ int main(int argc, char** argv) {
   g_fixture.folder = std::filesystem::temp_directory_path() / (std::string("orvi-ini-bench-").append(std::to_string(random())));
   std::filesystem::create_directory(g_fixture.folder);
   g_fixture.path = (g_fixture.folder / "large.ini").string();
+  g_fixture.legacyPath = (g_fixture.folder / "legacy.ini").string();
   Generate(g_fixture, 180000);
   std::printf("INI file: %.2f MB, %zu keys in %zu sections, %zu lookups\n", g_fixture.bytes / 1e6, g_fixture.keys,
               g_fixture.sections, g_fixture.lookups.size());

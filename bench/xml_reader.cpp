@@ -11,6 +11,14 @@
 //   document / reader   (the document's load against the reader with its settings)
 // The first round's document load is printed as well: it is the one that
 // touches the tree's memory for the first time in the process.
+//
+// Then the name table: documents of 100,000 to 1,000,000 empty elements,
+// each with a name of its own or all with one name, read with the text
+// reader. A new name costs an entry (an allocation, and memory beyond the
+// caches once the table is large) where a repeated one costs a lookup of a
+// cached entry; the time per name must not rise with the number of names.
+// Printed: the best time per name of each kind, and distinct / repeated
+// (at most 2 wanted).
 #include <benchmark/benchmark.h>
 #include <libxml/xmlreader.h>
 
@@ -21,7 +29,9 @@
 #include <map>
 #include <random>
 #include <string>
+#include <utility>
 
+#include "bench_support.h"
 #include "kel/base/stream.h"
 #include "kel/base/xml_document.h"
 #include "kel/base/xml_reader.h"
@@ -155,24 +165,53 @@ void KelDocumentLoad(benchmark::State& state) {
   SetRate(state);
 }
 
-// Keeps the best CPU time of each measurement over the rounds (the machine
-// may be shared; the work is single-threaded).
-class TRatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      if (run.run_type != Run::RT_Iteration) continue;
-      const std::string& name = run.run_name.function_name;
-      const std::string base = name.substr(0, name.find('/'));
-      const double time = run.GetAdjustedCPUTime();
-      if (!times.count(base) || time < times[base]) times[base] = time;
-      if (name.size() > 8 && name.compare(name.size() - 8, 8, "/round:1") == 0) first[base] = time;
+// --- The name table: many distinct names against one name repeated ---------------------
+
+// Documents of `count` empty elements whose names are all eight characters
+// long: numbered (n0000000, n0000001, ...), random letters (fixed seed), or
+// one name repeated.
+enum class TNames { Numbered, Letters, Repeated };
+constexpr std::pair<TNames, const char*> kNameKinds[] = {
+    {TNames::Numbered, "numbered"}, {TNames::Letters, "letters"}, {TNames::Repeated, "repeated"}};
+constexpr size_t kNameCounts[] = {100000, 200000, 1000000};
+
+std::string NamesDocument(TNames kind, size_t count) {
+  std::mt19937 rng(7);
+  std::string doc = "<r>";
+  doc.reserve(count * 11 + 8);
+  char name[24];
+  for (size_t i = 0; i < count; ++i) {
+    if (kind == TNames::Letters) {
+      for (int k = 0; k < 8; ++k) name[k] = static_cast<char>('a' + rng() % 26);
+      name[8] = '\0';
+    } else {
+      std::snprintf(name, sizeof name, "n%07zu", kind == TNames::Numbered ? i : size_t{0});
     }
+    doc += '<';
+    doc += name;
+    doc += "/>";
   }
-  std::map<std::string, double> times;
-  std::map<std::string, double> first;
-};
+  return doc + "</r>";
+}
+
+// Reads the document with a fresh reader (and so a fresh name table),
+// touching every element's name.
+void ReadNames(benchmark::State& state, TNames kind, size_t count) {
+  const std::string doc = NamesDocument(kind, count);
+  for (auto _ : state) {
+    state.PauseTiming();
+    TKELMemoryStream stream(doc);
+    state.ResumeTiming();
+    TKELXMLTextReader reader(&stream);
+    size_t touched = 0;
+    while (reader.Read()) touched += reader.Name().size();
+    benchmark::DoNotOptimize(touched);
+  }
+}
+
+std::string NamesRun(const char* kind, size_t count) {
+  return std::string("Names/") + kind + "/" + std::to_string(count);
+}
 
 }  // namespace
 
@@ -196,9 +235,17 @@ int main(int argc, char** argv) {
       benchmark::RegisterBenchmark((std::string(name) + "/round:" + std::to_string(round)).c_str(), function)
           ->Unit(benchmark::kMillisecond)
           ->Iterations(1);
+  constexpr int kNameRounds = 3;
+  for (int round = 1; round <= kNameRounds; ++round)
+    for (size_t count : kNameCounts)
+      for (auto [kind, label] : kNameKinds)
+        benchmark::RegisterBenchmark((NamesRun(label, count) + "/round:" + std::to_string(round)).c_str(),
+                                     [kind, count](benchmark::State& state) { ReadNames(state, kind, count); })
+            ->Unit(benchmark::kMillisecond)
+            ->Iterations(1);
 
   benchmark::Initialize(&argc, argv);
-  TRatioReporter reporter;
+  bench::TBestTimeReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
 
@@ -218,6 +265,25 @@ int main(int argc, char** argv) {
     auto& f = reporter.first;
     std::printf("first round (the tree's memory new to the process): document load %.1f ms, %.2f x the reader\n",
                 f["KelDocumentLoad"], f["KelDocumentLoad"] / f["KelTextReaderDoc"]);
+  }
+  bool namesHeader = false;
+  for (size_t count : kNameCounts) {
+    const std::string repeated = NamesRun("repeated", count);
+    if (!t.count(repeated)) continue;
+    if (!namesHeader) {
+      std::printf("\nname table, best CPU time per name of %d rounds; distinct / repeated (at most 2 wanted):\n",
+                  kNameRounds);
+      namesHeader = true;
+    }
+    const double perRepeated = t[repeated] * 1e6 / static_cast<double>(count);
+    std::printf("  %7zu names  repeated %6.1f ns", count, perRepeated);
+    for (const char* kind : {"numbered", "letters"}) {
+      const std::string run = NamesRun(kind, count);
+      if (!t.count(run)) continue;
+      const double perName = t[run] * 1e6 / static_cast<double>(count);
+      std::printf("  %s %6.1f ns (%.2f)", kind, perName, perName / perRepeated);
+    }
+    std::printf("\n");
   }
   std::filesystem::remove_all(folder);
   return 0;

@@ -20,6 +20,8 @@ if(ORVI_BUILD_TESTS OR ORVI_BUILD_BENCHMARKS)
 endif()
 if(ORVI_BUILD_TESTS)
   find_package(GTest REQUIRED)
+  # QTest drives the widgets in the toolkit's tests.
+  find_package(Qt6 6.4 REQUIRED COMPONENTS Test)
   include(GoogleTest)
 endif()
 if(ORVI_BUILD_BENCHMARKS)

@@ -37,7 +37,8 @@ echo "test: normal build passed ($((SECONDS - start)) s)"
 if ((quick == 0)); then
   build build-asan -DORVI_SANITIZE=address,undefined -DORVI_BUILD_BENCHMARKS=OFF \
     -DCMAKE_BUILD_TYPE=Debug "-DCMAKE_CXX_FLAGS_DEBUG=-O1 -g1"
-  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 run_tests build-asan
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp" run_tests build-asan
   echo "test: sanitizer build passed ($((SECONDS - start)) s)"
 
   # The sanitizer builds use -O1: about half the compile time of -O2.

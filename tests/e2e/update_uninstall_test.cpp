@@ -321,6 +321,22 @@ TEST_F(UpdateUninstall, UninstallPortableCopy) {
   EXPECT_EQ(ReadFileBytes(portable + "Profile/ORVI.ini"), "portable settings");
 }
 
+// An installation below the temporary folders is no relocated uninstaller:
+// its uninstaller moves itself to its private folder and removes it.
+TEST_F(UpdateUninstall, UninstallBelowTheTemporaryFolder) {
+  std::string output;
+  ASSERT_EQ(Setup({"/AUTO=/tmp/ORVI", "/SILENT"}, &output), 0) << output;
+  const std::string installed = *this / "/tmp/ORVI/";
+  ASSERT_TRUE(fs::exists(installed + "Uninstall"));
+
+  ASSERT_EQ(Run(installed + "Uninstall", {"/AUTO", "/SILENT"}, &output), 0) << output;
+
+  for (const char* gone : {"ORVI", "Plugins", "Uninstall", "Uninstall.dat"})
+    EXPECT_FALSE(fs::exists(installed + gone)) << gone;
+  std::string folder;
+  EXPECT_FALSE(setup::TSetupAppRepo::FindInstallPath("ORVI", folder)) << folder;
+}
+
 // A tampered log deletes nothing outside the installation: neither through
 // "..", nor through an absolute path in a log that others could write.
 TEST_F(UpdateUninstall, TamperedLogStaysInside) {

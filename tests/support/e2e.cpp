@@ -53,6 +53,7 @@ RunningProgram::RunningProgram(const Sandbox& sandbox, const std::string& progra
       else
         setenv(name.c_str(), entry.c_str() + equals + 1, 1);
     }
+    if (!options.workingDirectory.empty() && chdir(options.workingDirectory.c_str()) != 0) _exit(127);
     execv(program.c_str(), argv.data());
     _exit(127);
   }

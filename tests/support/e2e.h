@@ -22,6 +22,8 @@ struct RunOptions {
   std::vector<std::string> environment;
   // Text for the program's standard input (empty: /dev/null).
   std::string input;
+  // The program's current folder (empty: the test's).
+  std::string workingDirectory;
   int timeoutSeconds = 300;
 };
 

@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace orvi::test {
 
@@ -30,5 +31,7 @@ class TempDir {
 // Whole-file helpers for absolute paths.
 void WriteFileBytes(const std::string& path, std::string_view bytes);
 std::string ReadFileBytes(const std::string& path);
+// The names of the entries of a folder, sorted.
+std::vector<std::string> NamesIn(const std::string& folder);
 
 }  // namespace orvi::test

@@ -130,6 +130,9 @@ TestWindow::TestWindow(const std::string& display, TestWindowOptions options) : 
     return;
   }
   connection_ = connection;
+  protocolsAtom_ = Intern(connection_, "WM_PROTOCOLS");
+  deleteAtom_ = Intern(connection_, "WM_DELETE_WINDOW");
+  const xcb_atom_t pidAtom = Intern(connection_, "_NET_WM_PID");
   const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data;
   xcb_window_t parent = screen->root;
   for (int i = 0; i <= options_.frameDepth; ++i) {
@@ -141,22 +144,21 @@ TestWindow::TestWindow(const std::string& display, TestWindowOptions options) : 
   }
   window_ = parent;
 
-  protocolsAtom_ = Intern(connection_, "WM_PROTOCOLS");
-  deleteAtom_ = Intern(connection_, "WM_DELETE_WINDOW");
-  std::string wmClass = options_.instanceName + '\0' + options_.className + '\0';
-  xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, window_, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8,
-                      static_cast<uint32_t>(wmClass.size()), wmClass.data());
+  // WM_CLASS comes last: once the window can be found by its class, the
+  // server holds every other property.
   if (options_.takesDelete)
     xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, window_, protocolsAtom_, XCB_ATOM_ATOM, 32, 1,
                         &deleteAtom_);
   if (options_.setPid) {
     const uint32_t pid = static_cast<uint32_t>(getpid());
-    xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, window_, Intern(connection_, "_NET_WM_PID"),
-                        XCB_ATOM_CARDINAL, 32, 1, &pid);
+    xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, window_, pidAtom, XCB_ATOM_CARDINAL, 32, 1, &pid);
   }
   const std::string machine = options_.clientMachine.empty() ? HostName() : options_.clientMachine;
   xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, window_, XCB_ATOM_WM_CLIENT_MACHINE, XCB_ATOM_STRING, 8,
                       static_cast<uint32_t>(machine.size()), machine.data());
+  std::string wmClass = options_.instanceName + '\0' + options_.className + '\0';
+  xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, window_, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8,
+                      static_cast<uint32_t>(wmClass.size()), wmClass.data());
   for (xcb_window_t frame : frames_) xcb_map_window(connection_, frame);
   xcb_map_window(connection_, window_);
   RoundTrip(connection_);

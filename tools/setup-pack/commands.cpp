@@ -105,12 +105,15 @@ std::vector<const setup::TSetupPackageFileTableItem*> ReachableItems(const setup
   return items;
 }
 
+[[noreturn]] void RefuseToExtract(const std::string& name, const std::string& why) {
+  throw kel::Exception(kel::kelFormat("Refusing to extract \"%s\": %s", {name, why}));
+}
+
 // The relative path an entry name stands for, or an error when it could lead
-// outside the target folder.
+// outside the target folder. '\' and '/' both separate folders; empty parts
+// and "." are dropped, so several names can stand for one path.
 fs::path SafeRelativePath(const std::string& name) {
-  auto refuse = [&](const char* why) {
-    throw kel::Exception(kel::kelFormat("Refusing to extract \"%s\": %s", {name, why}));
-  };
+  auto refuse = [&](const char* why) { RefuseToExtract(name, why); };
   if (name.find('\0') != std::string::npos) refuse("the name holds a null character");
   if (!name.empty() && (name[0] == '\\' || name[0] == '/')) refuse("the name is an absolute path");
   if (name.size() >= 2 && name[1] == ':' && ((name[0] | 0x20) >= 'a' && (name[0] | 0x20) <= 'z'))
@@ -127,6 +130,33 @@ fs::path SafeRelativePath(const std::string& name) {
   }
   if (path.empty()) refuse("the name is empty");
   return path;
+}
+
+// The relative paths of the entries. Two entries that stand for one path
+// ("a\b" and "a/b", "a\\b" or "a\.\b") would overwrite each other, and an
+// entry whose path another one needs as a folder ("a" and "a\b") cannot be
+// written beside it: both are refused, naming the two entries.
+std::vector<fs::path> TargetPaths(const std::vector<const setup::TSetupPackageFileTableItem*>& items) {
+  std::map<fs::path, const std::string*> files, folders;  // path -> the entry written there / the first needing it
+  std::vector<fs::path> targets;
+  for (const auto* item : items) {
+    const std::string& name = item->Name;
+    fs::path target = SafeRelativePath(name);
+    if (const auto file = files.find(target); file != files.end())
+      RefuseToExtract(name,
+                      kel::kelFormat("\"%s\" is written to the same file, \"%s\"", {*file->second, target.string()}));
+    if (const auto folder = folders.find(target); folder != folders.end())
+      RefuseToExtract(name, kel::kelFormat("\"%s\" needs \"%s\" as a folder", {*folder->second, target.string()}));
+    for (fs::path parent = target.parent_path(); !parent.empty(); parent = parent.parent_path()) {
+      if (const auto file = files.find(parent); file != files.end())
+        RefuseToExtract(name, kel::kelFormat("\"%s\" is written as a file where it needs the folder \"%s\"",
+                                             {*file->second, parent.string()}));
+      folders.emplace(parent, &name);
+    }
+    files.emplace(target, &name);
+    targets.push_back(std::move(target));
+  }
+  return targets;
 }
 
 bool Inside(const fs::path& path, const fs::path& folder) {
@@ -200,12 +230,11 @@ int Extract(const std::string& package, const std::string& folder, const std::ve
       const setup::TSetupPackageFileTableItem* item = nullptr;
       if (!reader->FileTable().Find(name, item))
         throw kel::Exception(kel::kelFormat("\"%s\" is not in \"%s\"", {name, package}));
-      items.push_back(item);
+      if (std::find(items.begin(), items.end(), item) == items.end()) items.push_back(item);
     }
   }
   // Every name is checked before anything is written.
-  std::vector<fs::path> targets;
-  for (const auto* item : items) targets.push_back(SafeRelativePath(item->Name));
+  const std::vector<fs::path> targets = TargetPaths(items);
 
   fs::create_directories(folder);
   const fs::path root = fs::canonical(folder);

@@ -72,7 +72,9 @@ Writes the files of the package PKG below the folder DIR (created when
 missing), or only the files NAME... (found ignoring case, '\' between folder
 names). Where several files have the same name ignoring case, the first is
 extracted, as the setup program would. Names that would lead outside DIR
-("..\x", "\x", "C:\x") are refused before anything is written.
+("..\x", "\x", "C:\x") are refused before anything is written, and so are
+two names written to one file ("a\b" and "a/b": '/' separates folders too)
+or to a file and a folder of one path ("a" and "a\b").
 )",
      {}},
     {"attach", R"(Usage: setup-pack attach SETUP_PROGRAM OUT --setup SETUP.dat --product PRODUCT.dat

@@ -386,14 +386,19 @@ bool kelDeleteDirectory(const std::string& path, bool recursive) {
   platform::FileStatus status;
   if (platform::GetFileStatus(folder, status) && status.isLink) return platform::DeleteFile(folder);  // not its target
   const std::string dir = kelIncludeTrailingPathDelimiter(folder);
-  bool ok = true;
-  for (auto info = kelFindFirst(dir, "", "*", fkAll); info && ok; kelFindNext(info)) {
-    const std::string full = dir + info->Name;
-    if (info->Kind == 0 || (info->Attributes & faSymLink)) {
-      if (info->Kind == 0 || recursive) ok = platform::DeleteFile(full);  // a link to a folder is a link
+  // Every entry, not only those a search accepts: a pipe or a socket left
+  // behind would keep the folder for ever.
+  std::vector<platform::DirectoryEntry> entries;
+  platform::ReadDirectory(dir, entries);
+  for (const platform::DirectoryEntry& entry : entries) {
+    const std::string full = dir + entry.name;
+    bool ok = true;
+    if (entry.status.kind != platform::FileKind::Directory) {
+      ok = platform::DeleteFile(full);
     } else if (recursive) {
-      ok = kelDeleteDirectory(full, true);
+      ok = entry.status.isLink ? platform::DeleteFile(full) : kelDeleteDirectory(full, true);  // a link is a link
     }
+    if (!ok) break;
   }
   return platform::RemoveDirectory(folder);
 }

@@ -140,10 +140,12 @@ bool kelMoveFile(const std::string& source, const std::string& target);
 bool kelDeleteFile(const std::string& path);
 // Only an empty folder.
 bool kelRemoveDirectory(const std::string& path);
-// Deletes the folder's files (and, when recursive, its folders), stopping at
-// the first failure, then removes the folder; the result is that removal's.
-// A folder holding a folder is therefore not removed without `recursive`,
-// but its files are gone.
+// Deletes the folder's entries of every kind but folders (files, links,
+// pipes, sockets, devices; searches skip some of them, this does not) and,
+// when recursive, its folders, stopping at the first failure, then removes
+// the folder; the result is that removal's. Links are removed, never
+// followed; a link to a folder counts as a folder. A folder holding a folder
+// is therefore not removed without `recursive`, but its files are gone.
 bool kelDeleteDirectory(const std::string& path, bool recursive);
 // Creates every missing folder; false for "" or on failure.
 bool kelForceDirectories(const std::string& path);

@@ -58,6 +58,33 @@ inline size_t SkipLineEnd(const char* s, size_t pos, size_t n) {
 
 bool HasLineEnd(std::string_view text) { return FindLineEnd(text.data(), 0, text.size()) != text.size(); }
 
+// --- Lines in the legacy code page ----------------------------------------------
+//
+// A text read as UTF-8 may hold lines that are not UTF-8: a legacy file, or
+// lines that another program added in its own code page. Such a line is read
+// in Windows-1252 and marked, and saving writes it back in Windows-1252, so
+// that it keeps its bytes and the other lines keep their UTF-8 reading.
+
+constexpr uint8_t kLegacyLine = 1;  // item mark: the line was read in Windows-1252
+
+bool HasHighByte(std::string_view s) {
+  size_t i = 0;
+  for (; i + 8 <= s.size(); i += 8) {
+    uint64_t w;
+    std::memcpy(&w, s.data() + i, 8);
+    if (w & kHighBits) return true;
+  }
+  for (; i < s.size(); ++i)
+    if (static_cast<unsigned char>(s[i]) & 0x80) return true;
+  return false;
+}
+
+// End of the line at `pos` when only CR and LF end lines.
+size_t FindCrOrLf(const char* s, size_t pos, size_t n) {
+  while (pos < n && s[pos] != '\r' && s[pos] != '\n') ++pos;
+  return pos;
+}
+
 // The name of a header line: without its first character ("[") and its last
 // character, whatever that is ("[" alone gives "").
 std::string_view HeaderName(std::string_view line) {
@@ -157,6 +184,7 @@ void TKELIniFileSection::SetName(std::string name) {
   CheckSectionName(name);
   name_ = std::move(name);
   nameHash_ = 0;
+  legacyName_ = false;
   Changed();
 }
 
@@ -557,125 +585,231 @@ void TKELIniFile::LoadFromStream(TKELStream& stream) {
   stream.SetPosition(start + static_cast<int64_t>(markLength));
   const std::string bytes = stream.ReadRest();
 
-  const TKELEncoding locale = kelLocaleEncoding();
-  const bool utf8Text = detected.GetKind() == TKELEncoding::Kind::UTF8 ||
-                        (detected.GetKind() == TKELEncoding::Kind::Ansi && locale.GetKind() == TKELEncoding::Kind::UTF8);
-  if (utf8Text && kelIsValidUtf8(bytes)) {  // the common case: parse the bytes as they are
+  const bool utf8Locale = kelLocaleEncoding().GetKind() == TKELEncoding::Kind::UTF8;
+  if (detected.GetKind() == TKELEncoding::Kind::UTF8 || (detected.GetKind() == TKELEncoding::Kind::Ansi && utf8Locale)) {
     Encoding = detected;
-    LoadFromBuffer(bytes.data(), bytes.size());
+    if (kelIsValidUtf8(bytes)) {  // the common case: parse the bytes as they are
+      LoadFromBuffer(bytes.data(), bytes.size());
+      return;
+    }
+    // Without a mark, a file whose every line beyond ASCII is Windows-1252
+    // is a legacy file: lines written into it go in that code page too.
+    const bool utf8Lines = Parse(bytes.data(), bytes.size(), true);
+    if (detected.GetKind() == TKELEncoding::Kind::Ansi && !utf8Lines) Encoding = TKELEncoding::Windows1252();
     return;
   }
+  // UTF-16, or no mark where the locale charset is not UTF-8: the whole text
+  // in one encoding (the locale charset, else Windows-1252, which then
+  // becomes the document's, so that saving writes the same bytes back).
   std::string text;
-  if (detected.GetKind() == TKELEncoding::Kind::Ansi || !detected.Decode(bytes, text)) {
-    // No mark, or a marked text that does not decode: the locale charset,
-    // else Windows-1252. Without a mark that code page is the document's
-    // encoding, so that saving writes the same bytes back.
+  if (detected.GetKind() == TKELEncoding::Kind::Ansi) {
     const TKELEncoding ansi = TKELEncoding::AnsiFor(bytes);
     ansi.Decode(bytes, text);
-    if (detected.GetKind() == TKELEncoding::Kind::Ansi && !(ansi == locale)) detected = ansi;
+    if (!(ansi == kelLocaleEncoding())) detected = ansi;
+  } else {
+    detected.Decode(bytes, text);
   }
   Encoding = detected;
   LoadFromBuffer(text.data(), text.size());
 }
 
-void TKELIniFile::LoadFromBuffer(const char* text, size_t length) {
+void TKELIniFile::LoadFromBuffer(const char* text, size_t length) { Parse(text, length, false); }
+
+bool TKELIniFile::Parse(const char* text, size_t length, bool legacyLines) {
   UpdateScope scope(*this);
   Clear();
   // Headers are found through an index by hash, so that a text of many
   // sections parses in linear time; every section here comes from this text.
   std::unordered_multimap<uint32_t, TKELIniFileSection*> byHash;
   TKELIniFileSection* current = nullptr;
-  size_t pos = 0;
-  while (pos < length) {
-    const size_t end = FindLineEnd(text, pos, length);
-    if (end > pos) {
-      const std::string_view line(text + pos, end - pos);
-      if (line[0] == '[') {
-        const std::string_view name = HeaderName(line);
-        const uint32_t hash = NameHashOf(name);
-        current = nullptr;
-        for (auto [it, last] = byHash.equal_range(hash); it != last; ++it) {
-          if (kelSameText(it->second->Name(), name)) {
-            current = it->second;
-            break;
-          }
-        }
-        if (current == nullptr) {
-          current = AddSection(std::string(name), hash);
-          byHash.emplace(hash, current);
-        }
-      } else if (current != nullptr) {
-        current->items_.push_back({std::string(line), 0});
+  const auto addLine = [&](std::string_view line, bool legacy) {
+    if (line.empty()) return;
+    if (line[0] != '[') {
+      if (current != nullptr) current->items_.push_back({std::string(line), 0, legacy ? kLegacyLine : uint8_t{0}});
+      return;
+    }
+    const std::string_view name = HeaderName(line);
+    const uint32_t hash = NameHashOf(name);
+    for (auto [it, last] = byHash.equal_range(hash); it != last; ++it) {
+      if (kelSameText(it->second->Name(), name)) {
+        current = it->second;
+        return;
       }
     }
-    pos = SkipLineEnd(text, end, length);
+    current = AddSection(std::string(name), hash);
+    current->legacyName_ = legacy;
+    byHash.emplace(hash, current);
+  };
+  // The lines of [pos, end), split at every line end.
+  const auto addLines = [&](size_t pos, size_t end) {
+    while (pos < end) {
+      const size_t lineEnd = FindLineEnd(text, pos, end);
+      addLine(std::string_view(text + pos, lineEnd - pos), false);
+      pos = SkipLineEnd(text, lineEnd, end);
+    }
+  };
+  if (!legacyLines) {
+    addLines(0, length);
+    return false;
   }
+  // Each line is decided on its own. A line in Windows-1252 ends at CR or LF
+  // only: there the bytes of U+2028 are three characters of the line.
+  bool utf8Lines = false;
+  std::string decoded;
+  for (size_t pos = 0; pos < length;) {
+    const size_t end = FindCrOrLf(text, pos, length);
+    const std::string_view line(text + pos, end - pos);
+    if (kelIsValidUtf8(line)) {
+      utf8Lines = utf8Lines || HasHighByte(line);
+      addLines(pos, end);
+    } else {
+      TKELEncoding::Windows1252().Decode(line, decoded);
+      addLine(decoded, true);
+    }
+    pos = end + 1;
+  }
+  return utf8Lines;
 }
 
 // --- Saving ---------------------------------------------------------------------------
 
-std::string TKELIniFile::RenderText() const {
+// Collects the lines of the saved form after a preamble, each followed by
+// CR LF: as UTF-8 text, or as bytes that a load reads back line by line
+// (UTF-8 where valid, else Windows-1252) as the same lines. A line read in
+// Windows-1252 is written in it again, and so is every line in the code page
+// of a document that has one, where those bytes read back as the line.
+// Other lines go as UTF-8 in a UTF-8 document; in a document with a code
+// page, a line that it cannot write is refused.
+class TKELIniFile::LineWriter {
+ public:
+  // UTF-8 text, every line as it is.
+  explicit LineWriter(std::string_view preamble = {}) : bytes_(preamble) {}
+  // Bytes read back line by line; `codePage` is null for a UTF-8 document.
+  LineWriter(std::string_view preamble, const TKELEncoding* codePage)
+      : bytes_(preamble), checked_(true), codePage_(codePage) {}
+
+  void Reserve(size_t size) { bytes_.reserve(bytes_.size() + size); }
+
+  bool Add(std::string_view line, bool legacy) {
+    if (!checked_) {
+      legacyLines_ = legacyLines_ || legacy;
+    } else if (HasHighByte(line)) {
+      const TKELEncoding* codePage = legacy ? &legacy_ : codePage_;
+      if (codePage != nullptr) {
+        if (AddInCodePage(line, *codePage)) return true;
+        if (codePage_ != nullptr) return false;
+      }
+      if (!kelIsValidUtf8(line)) return false;
+      utf8Lines_ = true;
+    }
+    bytes_.append(line).append("\r\n");
+    return true;
+  }
+
+  // Lines beyond ASCII that a load reads as UTF-8, and as Windows-1252 (as
+  // text: lines that were read in Windows-1252).
+  bool Utf8Lines() const { return utf8Lines_; }
+  bool LegacyLines() const { return legacyLines_; }
+  const std::string& Bytes() const { return bytes_; }
+  std::string Take() { return std::move(bytes_); }
+
+ private:
+  // The line in the code page if those bytes read back as the line: bytes
+  // that are not UTF-8 and that Windows-1252 decodes to it.
+  bool AddInCodePage(std::string_view line, const TKELEncoding& codePage) {
+    const std::string encoded = codePage.Encode(line);
+    std::string back;
+    if (kelIsValidUtf8(encoded) || !legacy_.Decode(encoded, back) || back != line) return false;
+    bytes_.append(encoded).append("\r\n");
+    legacyLines_ = true;
+    return true;
+  }
+
+  std::string bytes_;
+  bool checked_ = false;
+  const TKELEncoding* codePage_ = nullptr;
+  const TKELEncoding legacy_ = TKELEncoding::Windows1252();
+  bool utf8Lines_ = false;
+  bool legacyLines_ = false;
+};
+
+bool TKELIniFile::RenderLines(LineWriter& writer) const {
   size_t size = 0;
   for (const auto& section : sections_) {
     if (section->IsEmpty()) continue;
     size += section->Name().size() + 6;
     for (const auto& item : section->Items()) size += item.text.size() + 2;
   }
-  std::string text;
-  text.reserve(size);
+  writer.Reserve(size);
+  std::string header;
   for (const auto& section : sections_) {
     if (section->IsEmpty()) continue;
-    text.append(1, '[').append(section->Name()).append("]\r\n");
-    for (const auto& item : section->Items()) text.append(item.text).append("\r\n");
-    text.append("\r\n");
+    header.assign(1, '[').append(section->Name()).append(1, ']');
+    if (!writer.Add(header, section->legacyName_)) return false;
+    for (const auto& item : section->Items())
+      if (!writer.Add(item.text, item.mark == kLegacyLine)) return false;
+    if (!writer.Add({}, false)) return false;
   }
-  return text;
+  return true;
 }
 
-std::string TKELIniFile::EncodeText(std::string_view text, const TKELEncoding& encoding, TKELEncoding& written) {
+std::string TKELIniFile::RenderText() const {
+  LineWriter writer;
+  RenderLines(writer);
+  return writer.Take();
+}
+
+std::string TKELIniFile::EncodeText(const TKELEncoding& encoding, TKELEncoding& written) const {
   written = encoding;
-  switch (encoding.GetKind()) {
-    case TKELEncoding::Kind::UTF16LE:
-    case TKELEncoding::Kind::UTF16BE:
-      return std::string(encoding.Preamble()) + encoding.Encode(text);
-    case TKELEncoding::Kind::UTF8:
-      if (kelIsValidUtf8(text)) return std::string(encoding.Preamble()) + std::string(text);
-      break;
-    case TKELEncoding::Kind::Ansi:
-    case TKELEncoding::Kind::CodePage: {
-      // Without a mark the bytes must decode to the same text when read
-      // again: every character in the code page, and no bytes that the
-      // reader would take for the locale charset instead.
-      if (encoding.GetKind() == TKELEncoding::Kind::Ansi && kelLocaleEncoding().GetKind() == TKELEncoding::Kind::UTF8) {
-        if (kelIsValidUtf8(text)) return std::string(text);
-        break;
-      }
-      std::string bytes = encoding.Encode(text);
-      const TKELEncoding reader = TKELEncoding::AnsiFor(bytes);
-      std::string back;
-      if (reader.Decode(bytes, back) && back == text) {
-        // Text that the locale charset reads alike (plain ASCII) counts as
-        // written in it, as a load of these bytes would say.
-        written = reader == kelLocaleEncoding() ? TKELEncoding::Ansi() : reader;
-        return bytes;
-      }
-      break;
+  const TKELEncoding::Kind kind = encoding.GetKind();
+  if (kind == TKELEncoding::Kind::UTF16LE || kind == TKELEncoding::Kind::UTF16BE)
+    return std::string(encoding.Preamble()) + encoding.Encode(RenderText());
+  // Without a mark the bytes must decode to the same text when read again.
+  // UTF-8, and text without a mark where the locale charset is UTF-8, are
+  // read line by line.
+  if (kind == TKELEncoding::Kind::UTF8 || kelLocaleEncoding().GetKind() == TKELEncoding::Kind::UTF8) {
+    const TKELEncoding* codePage = kind == TKELEncoding::Kind::CodePage ? &encoding : nullptr;
+    if (codePage == nullptr) {  // the common case: UTF-8 throughout
+      LineWriter text(encoding.Preamble());
+      RenderLines(text);
+      if (!text.LegacyLines() && kelIsValidUtf8(text.Bytes())) return text.Take();
+    }
+    LineWriter writer(encoding.Preamble(), codePage);
+    if (RenderLines(writer)) {
+      if (kind != TKELEncoding::Kind::UTF8)
+        written = writer.LegacyLines() && !writer.Utf8Lines() ? TKELEncoding::Windows1252() : TKELEncoding::Ansi();
+      return writer.Take();
+    }
+  } else {
+    // Elsewhere the whole text is read in the locale charset, else in
+    // Windows-1252: every character must be in the code page, and no bytes
+    // may be taken for the locale charset instead.
+    const std::string text = RenderText();
+    std::string bytes = encoding.Encode(text);
+    const TKELEncoding reader = TKELEncoding::AnsiFor(bytes);
+    std::string back;
+    if (reader.Decode(bytes, back) && back == text) {
+      // Text that the locale charset reads alike (plain ASCII) counts as
+      // written in it, as a load of these bytes would say.
+      written = reader == kelLocaleEncoding() ? TKELEncoding::Ansi() : reader;
+      return bytes;
     }
   }
+  const std::string text = RenderText();
   written = kelIsValidUtf8(text) ? TKELEncoding::UTF8() : TKELEncoding::UTF16LE();
   return std::string(written.Preamble()) + written.Encode(text);
 }
 
 TKELEncoding TKELIniFile::SaveToStream(TKELStream& stream, const TKELEncoding& encoding) const {
   TKELEncoding written = encoding;
-  stream.WriteString(EncodeText(RenderText(), encoding, written));
+  stream.WriteString(EncodeText(encoding, written));
   return written;
 }
 
 bool TKELIniFile::WriteToFile(const std::string& fileName, const TKELEncoding& encoding, TKELEncoding& written) const {
   // The whole file is prepared first, so that no conversion can fail once
   // the old file is truncated.
-  const std::string bytes = EncodeText(RenderText(), encoding, written);
+  const std::string bytes = EncodeText(encoding, written);
   // A read-only file is made writable first, as saving means to replace it.
   if (kelFileExists(fileName)) kelFileSetAttributes(fileName, faNormal);
   std::unique_ptr<TKELBufferedFileStream> file = TKELBufferedFileStream::Create(fileName);

@@ -28,6 +28,12 @@
 //   UTF-16LE if it is not even valid UTF-8. The encoding actually written is
 //   returned as a load of the bytes detects it (a code page whose bytes the
 //   locale charset reads alike, such as plain ASCII, counts as Ansi).
+// - Text read as UTF-8 (marked so, or unmarked where the locale charset is
+//   UTF-8) is decided line by line: a line that is not valid UTF-8 is read
+//   in Windows-1252 and written back in it. A file that mixes the two keeps
+//   the bytes of every line that is not rewritten, and a file in the saved
+//   form (the layout SaveToStream writes) saves back to the same bytes,
+//   whatever bytes its lines hold.
 //
 // Not safe for use from several threads at once, reads included: reads fill
 // the name-hash caches.
@@ -106,6 +112,9 @@ class TKELIniFileSection : public TKELStringList {
 
   std::string name_;
   mutable uint32_t nameHash_ = 0;
+  // The header was read in Windows-1252 (see the contract above); a new
+  // name clears it.
+  bool legacyName_ = false;
 };
 
 class TKELIniFile {
@@ -125,7 +134,8 @@ class TKELIniFile {
   bool AutoSave = false;
   // The encoding UpdateFile writes: UTF-16LE for a new document, else the one
   // detected by the last load (Ansi for a file without a byte order mark
-  // that the locale charset decodes, or the code page that did decode it).
+  // that the locale charset decodes; Windows-1252 for one that it does not,
+  // unless some lines of it read as UTF-8 with more than ASCII in them).
   TKELEncoding Encoding = TKELEncoding::UTF16LE();
   // Fired by Changed outside updates.
   std::function<void()> OnChanged;
@@ -219,9 +229,9 @@ class TKELIniFile {
   virtual bool LoadFromFile(const std::string& fileName);
   // Detects a byte order mark at the stream's position (EF BB BF UTF-8,
   // FF FE UTF-16LE, FE FF UTF-16BE; none: the locale charset, else
-  // Windows-1252), sets Encoding and parses the rest. A marked UTF-8 text
-  // that is not valid UTF-8 is decoded like a text without a mark. Errors of
-  // the stream itself propagate.
+  // Windows-1252), sets Encoding and parses the rest. In a text read as
+  // UTF-8, the lines that are not valid UTF-8 are read in Windows-1252.
+  // Errors of the stream itself propagate.
   virtual void LoadFromStream(TKELStream& stream);
   // Parses UTF-8 text; line ends are CR, LF and U+2028, each optionally
   // followed by CR and then LF.
@@ -244,13 +254,22 @@ class TKELIniFile {
   // Scope of BeginUpdate/EndUpdate that also ends when an exception leaves.
   class UpdateScope;
 
+  class LineWriter;
+
   TKELIniFileSection* AddSection(std::string name, uint32_t nameHash);
   void ClearSections();
+  // Parses text; with legacyLines the text is bytes read as UTF-8 whose
+  // lines that are not valid UTF-8 are Windows-1252. Returns whether a line
+  // held valid UTF-8 beyond ASCII.
+  bool Parse(const char* text, size_t length, bool legacyLines);
   // The saved form as UTF-8 text, without a byte order mark.
   std::string RenderText() const;
-  // The saved bytes of the text in the encoding, or in the fallback when the
-  // encoding cannot hold it; `written` receives the encoding used.
-  static std::string EncodeText(std::string_view text, const TKELEncoding& encoding, TKELEncoding& written);
+  // Hands the lines of the saved form to the writer; false as soon as it
+  // refuses one.
+  bool RenderLines(LineWriter& writer) const;
+  // The saved bytes in the encoding, or in the fallback when the encoding
+  // cannot hold the text; `written` receives the encoding used.
+  std::string EncodeText(const TKELEncoding& encoding, TKELEncoding& written) const;
   bool WriteToFile(const std::string& fileName, const TKELEncoding& encoding, TKELEncoding& written) const;
 
   std::vector<std::unique_ptr<TKELIniFileSection>> sections_;

@@ -16,6 +16,10 @@ class TKELStringList {
   struct TItem {
     std::string text;
     uint32_t tag = 0;
+    // A note that the owner keeps with the line; a line put in its place
+    // starts without one (INI sections note the lines they read in a legacy
+    // code page).
+    uint8_t mark = 0;
   };
 
   TKELStringList() = default;

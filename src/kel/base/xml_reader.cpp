@@ -36,6 +36,9 @@ constexpr const char* kBadCharRefValue = "Invalid value of a character entity re
 
 bool IsLineBreak(char16_t c) { return c == u'\n' || c == u'\r'; }
 
+// A character quoted in a message: '.' for U+0000.
+std::string Quoted(uint32_t code) { return code == 0 ? std::string(".") : kelXMLQuotedChar(code); }
+
 // "0x" and the code in upper-case hexadecimal, space-padded to two digits.
 std::string HexCode(uint32_t code) {
   std::string digits = kelFormat("%X", {code});
@@ -574,7 +577,7 @@ std::string TKELXMLTextReader::TokenAt(size_t at) {
     const int n = Peek(end);
     if (n >= 0 && kelXMLIsLowSurrogate(static_cast<char16_t>(n))) ++end;
   }
-  return ToUtf8(&chars_[at], end - at);
+  return end - at == 1 ? kelXMLQuotedChar(static_cast<char32_t>(c)) : ToUtf8(&chars_[at], end - at);
 }
 
 void TKELXMLTextReader::ThrowUnexpectedToken(size_t at, std::string_view expected1, std::string_view expected2) {
@@ -593,12 +596,7 @@ void TKELXMLTextReader::ThrowExpectingWhitespace(size_t at) {
 }
 
 void TKELXMLTextReader::ThrowInvalidCode(uint32_t code, size_t at) {
-  std::string shown;
-  if (code == 0)
-    shown = ".";
-  else
-    kelAppendCodePoint(shown, code);
-  Throw(kelFormat(kInvalidChar, {shown, HexCode(code)}), at);
+  Throw(kelFormat(kInvalidChar, {Quoted(code), HexCode(code)}), at);
 }
 
 // The character (or surrogate pair) at `at`, quoted with its code.
@@ -607,7 +605,7 @@ void TKELXMLTextReader::ThrowInvalidChar(size_t at, bool inAttribute) {
   const char* pattern = inAttribute ? kInvalidAttributeChar : kInvalidChar;
   if (kelXMLIsHighSurrogate(c) && at + 1 < charsUsed_ && kelXMLIsLowSurrogate(chars_[at + 1]))
     Throw(kelFormat(pattern, {ToUtf8(&chars_[at], 2), HexCode(c) + ", " + HexCode(chars_[at + 1])}), at);
-  Throw(kelFormat(pattern, {c == 0 ? std::string(".") : ToUtf8(&c, 1), HexCode(c)}), at);
+  Throw(kelFormat(pattern, {Quoted(c), HexCode(c)}), at);
 }
 
 void TKELXMLTextReader::ThrowNameChar(size_t at, bool start) {
@@ -618,7 +616,7 @@ void TKELXMLTextReader::ThrowNameChar(size_t at, bool start) {
   const char16_t ch = static_cast<char16_t>(c);
   if (kelXMLIsHighSurrogate(ch) && Peek(at + 1) >= 0 && kelXMLIsLowSurrogate(chars_[at + 1]))
     Throw(kelFormat(pattern, {ToUtf8(&chars_[at], 2), HexCode(ch) + ", " + HexCode(chars_[at + 1])}), at);
-  Throw(kelFormat(pattern, {ch == 0 ? std::string(".") : ToUtf8(&ch, 1), HexCode(ch)}), at);
+  Throw(kelFormat(pattern, {Quoted(ch), HexCode(ch)}), at);
 }
 
 void TKELXMLTextReader::ThrowEofIn(std::string_view what, int line, int position) {
@@ -1044,9 +1042,10 @@ size_t TKELXMLTextReader::ParseReference(size_t at, size_t& out) {
       Throw(hex ? "Invalid syntax for a hexadecimal numeric entity reference."
                 : "Invalid syntax for a decimal numeric entity reference.",
             at);
-    // Values beyond 32 bits, and those beyond the last Unicode code point
-    // (no character to quote), are invalid values.
-    if (value > 0x10FFFF) Throw(kBadCharRefValue, at);
+    // A value beyond 32 bits is no value at all; one beyond the last code
+    // point is a character that XML cannot hold, whatever the settings.
+    if (value > 0xFFFFFFFFull) Throw(kBadCharRefValue, at);
+    if (value > 0x10FFFF) ThrowInvalidCode(static_cast<uint32_t>(value), at);
     if (value >= 0x10000) {
       value -= 0x10000;
       chars_[out++] = static_cast<char16_t>(0xD800 + (value >> 10));

@@ -129,11 +129,17 @@ constexpr std::array<uint8_t, 65536> BuildCharProperties() {
 
 constexpr std::array<uint8_t, 65536> kelXMLCharProperties = BuildCharProperties();
 
+std::string kelXMLQuotedChar(char32_t code) {
+  std::string out;
+  kelAppendCodePoint(out, (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF ? U'\uFFFD' : code);
+  return out;
+}
+
 // --- Name table -------------------------------------------------------------------
 
 const TKELXMLNameTable::TName* TKELXMLNameTable::Add(const char16_t* text, size_t length) {
   const uint32_t hash = Hash(text, length);
-  TName** link = &buckets_[hash & 0xFF];
+  TName** link = &buckets_[BucketOf(hash)];
   for (TName* item = *link; item != nullptr; item = item->Next) {
     if (item->Hash == hash && item->Text.size() == length &&
         (length == 0 || std::memcmp(item->Text.data(), text, length * sizeof(char16_t)) == 0))
@@ -146,7 +152,20 @@ const TKELXMLNameTable::TName* TKELXMLNameTable::Add(const char16_t* text, size_
   item->Hash = hash;
   *link = item.get();
   items_.push_back(std::move(item));
-  return *link;
+  if (items_.size() > buckets_.size()) Grow();
+  return items_.back().get();
+}
+
+// Doubles the buckets and hangs every entry in again, each chain in the
+// order its entries were added.
+void TKELXMLNameTable::Grow() {
+  buckets_.assign(buckets_.size() * 2, nullptr);
+  --shift_;
+  for (auto item = items_.rbegin(); item != items_.rend(); ++item) {
+    TName*& head = buckets_[BucketOf((*item)->Hash)];
+    (*item)->Next = head;
+    head = item->get();
+  }
 }
 
 const TKELXMLNameTable::TName* TKELXMLNameTable::Add(std::string_view utf8) {
@@ -156,7 +175,7 @@ const TKELXMLNameTable::TName* TKELXMLNameTable::Add(std::string_view utf8) {
 
 const TKELXMLNameTable::TName* TKELXMLNameTable::Get(std::u16string_view text) const {
   const uint32_t hash = Hash(text.data(), text.size());
-  for (TName* item = buckets_[hash & 0xFF]; item != nullptr; item = item->Next)
+  for (TName* item = buckets_[BucketOf(hash)]; item != nullptr; item = item->Next)
     if (item->Hash == hash && item->Text == text) return item;
   return nullptr;
 }

@@ -61,6 +61,11 @@ inline bool kelXMLIsCharData(char16_t c) { return (kelXMLCharProperties[c] & xcC
 inline bool kelXMLIsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 inline bool kelXMLIsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
+// A character as error messages quote it: its UTF-8 form, or U+FFFD for a
+// code that has none (half of a surrogate pair, a code beyond U+10FFFF), so
+// that every message stays valid UTF-8.
+std::string kelXMLQuotedChar(char32_t code);
+
 // The namespace names reserved for the prefixes xml and xmlns.
 inline constexpr std::string_view kXMLNamespaceXml = "http://www.w3.org/XML/1998/namespace";
 inline constexpr std::string_view kXMLNamespaceXmlns = "http://www.w3.org/2000/xmlns/";
@@ -69,6 +74,9 @@ inline constexpr std::string_view kXMLNamespaceXmlns = "http://www.w3.org/2000/x
 
 // Interns names: adding equal text (compared exactly) returns the same entry,
 // so interned names compare by address. Entries live as long as the table.
+// Chains of entries hang off a bucket array that doubles whenever the entries
+// outnumber the buckets, so a lookup walks about one entry however many
+// names a document holds.
 class TKELXMLNameTable {
  public:
   struct TName {
@@ -78,14 +86,17 @@ class TKELXMLNameTable {
     TName* Next = nullptr;  // next entry of the same bucket
   };
 
-  TKELXMLNameTable() = default;
+  TKELXMLNameTable() : buckets_(size_t{1} << kInitialBits) {}
   TKELXMLNameTable(const TKELXMLNameTable&) = delete;
   TKELXMLNameTable& operator=(const TKELXMLNameTable&) = delete;
 
-  // The hash of a name: h := (h rotated left by 2) xor unit, from 0.
+  // The hash of a name: 32-bit FNV-1a over its UTF-16 code units. Rotating
+  // and xoring the units alone would give a million numbered names (n0000000
+  // to n0999999) only 12,224 different hashes, and chains would grow with
+  // the names however many buckets there are.
   static uint32_t Hash(const char16_t* text, size_t length) {
-    uint32_t h = 0;
-    for (size_t i = 0; i < length; ++i) h = ((h << 2) | (h >> 30)) ^ text[i];
+    uint32_t h = 2166136261u;
+    for (size_t i = 0; i < length; ++i) h = (h ^ text[i]) * 16777619u;
     return h;
   }
 
@@ -98,7 +109,15 @@ class TKELXMLNameTable {
   size_t Count() const { return items_.size(); }
 
  private:
-  std::array<TName*, 256> buckets_{};
+  static constexpr int kInitialBits = 8;  // 256 buckets at first
+
+  // The bucket of a hash: its top bits after a multiplication by 2^32 / phi,
+  // which spreads hashes that differ in any of their bits.
+  size_t BucketOf(uint32_t hash) const { return (hash * 0x9E3779B9u) >> shift_; }
+  void Grow();
+
+  std::vector<TName*> buckets_;    // a power of two of them
+  int shift_ = 32 - kInitialBits;  // 32 - log2(bucket count)
   std::vector<std::unique_ptr<TName>> items_;
 };
 

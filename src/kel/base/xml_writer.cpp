@@ -17,10 +17,8 @@ std::string Hex4(char16_t c) {
   return out;
 }
 
-std::string UnitText(char16_t c) { return kelUtf16ToUtf8(std::u16string_view(&c, 1)); }
-
 std::string InvalidCharMessage(char16_t c) {
-  return kelFormat("%s, hexadecimal value %s, is an invalid character.", {UnitText(c), Hex4(c)});
+  return kelFormat("%s, hexadecimal value %s, is an invalid character.", {kelXMLQuotedChar(c), Hex4(c)});
 }
 
 [[noreturn]] void ThrowInvalidChar(char16_t c) { throw EKELXMLArgumentException(InvalidCharMessage(c)); }
@@ -253,9 +251,8 @@ void TKELXMLRawWriter::WriteText(const char16_t* text, size_t count, TMode mode)
       bool pairError;
       const std::string problem = SurrogateProblem(text, count, i, pairError);
       if (problem.empty()) {
-        if (bufPos_ + 1 >= kBufferSize) FlushBuffer();
-        buffer_[bufPos_++] = c;
-        buffer_[bufPos_++] = text[++i];
+        Put(c);
+        Put(text[++i]);
       } else if (mode == TMode::Text) {
         PutInvalid(c, true);
       } else {
@@ -271,11 +268,17 @@ void TKELXMLRawWriter::WriteText(const char16_t* text, size_t count, TMode mode)
   }
 }
 
-void TKELXMLRawWriter::FlushBuffer() {
-  if (bufPos_ <= 1) return;
-  const std::string bytes = kelUtf16ToUtf8(std::u16string_view(buffer_.data() + 1, bufPos_ - 1));
-  buffer_[0] = buffer_[bufPos_ - 1];
-  bufPos_ = 1;
+// A full buffer keeps a high surrogate at its end back for the next flush:
+// a pair (from text, a name, a line break or the indentation alike) is never
+// encoded in two halves. Flush and Close write everything.
+void TKELXMLRawWriter::FlushBuffer(bool final) {
+  const bool holdBack = !final && bufPos_ > 1 && kelXMLIsHighSurrogate(LastChar());
+  const size_t end = holdBack ? bufPos_ - 1 : bufPos_;
+  if (end <= 1) return;
+  const std::string bytes = kelUtf16ToUtf8(std::u16string_view(buffer_.data() + 1, end - 1));
+  buffer_[0] = buffer_[end - 1];
+  if (holdBack) buffer_[1] = buffer_[end];
+  bufPos_ = holdBack ? 2 : 1;
   try {
     stream_.WriteBuffer(bytes.data(), bytes.size());
   } catch (...) {
@@ -422,11 +425,11 @@ void TKELXMLRawWriter::WriteRaw(std::string_view text) {
 
 void TKELXMLRawWriter::Close() {
   if (state_ == 7 || state_ == 8) return;
-  FlushBuffer();
+  FlushBuffer(true);
   state_ = 7;
 }
 
-void TKELXMLRawWriter::Flush() { FlushBuffer(); }
+void TKELXMLRawWriter::Flush() { FlushBuffer(true); }
 
 // --- TKELXMLWellFormedWriter -------------------------------------------------------------
 

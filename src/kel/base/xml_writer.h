@@ -154,7 +154,8 @@ class TKELXMLRawWriter final : public TKELXMLWriter {
   void PutInvalid(char16_t c, bool escape);
   void WriteBreak(int depth);
   void WriteText(const char16_t* text, size_t count, TMode mode);
-  void FlushBuffer();
+  // `final`: everything, also a high surrogate still waiting for its pair.
+  void FlushBuffer(bool final = false);
   char16_t LastChar() const { return buffer_[bufPos_ - 1]; }
 
   static constexpr size_t kBufferSize = 65536 + 1;  // slot 0 repeats the last character flushed

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <string>
 
 #include "kel/base/text.h"
@@ -77,6 +78,54 @@ TKELColor kelStringToColor(std::string_view value) {
   digits.resize(std::max<size_t>(digits.size(), 6), '0');
   const auto pair = [&](size_t at) { return static_cast<uint8_t>(HexDigit(digits[at]) * 16 + HexDigit(digits[at + 1])); };
   return kelRGB(pair(0), pair(2), pair(4));
+}
+
+TKELHSL kelColorToHSL(TKELColor color) {
+  const double r = kelRed(color) / 255.0, g = kelGreen(color) / 255.0, b = kelBlue(color) / 255.0;
+  const double high = std::max({r, g, b}), low = std::min({r, g, b});
+  const double lightness = (high + low) / 2;
+  double hue = 0, saturation = 0;
+  if (high > low) {
+    const double range = high - low;
+    saturation = lightness <= 0.5 ? range / (high + low) : range / (2 - high - low);
+    if (high == r) {
+      hue = (g - b) / range + (g < b ? 6 : 0);
+    } else if (high == g) {
+      hue = (b - r) / range + 2;
+    } else {
+      hue = (r - g) / range + 4;
+    }
+    hue /= 6;
+  }
+  const auto scale = [](double value) { return static_cast<uint8_t>(std::lround(std::clamp(value, 0.0, 1.0) * 255)); };
+  return {static_cast<uint8_t>(scale(hue) % 255), scale(saturation), scale(lightness)};
+}
+
+TKELColor kelHSLToColor(TKELHSL hsl) {
+  const double hue = hsl.H / 255.0, saturation = hsl.S / 255.0, lightness = hsl.L / 255.0;
+  const double q = lightness < 0.5 ? lightness * (1 + saturation) : lightness + saturation - lightness * saturation;
+  const double p = 2 * lightness - q;
+  const auto channel = [&](double t) {
+    t -= std::floor(t);
+    double value = p;
+    if (t < 1.0 / 6) {
+      value = p + (q - p) * 6 * t;
+    } else if (t < 0.5) {
+      value = q;
+    } else if (t < 2.0 / 3) {
+      value = p + (q - p) * (2.0 / 3 - t) * 6;
+    }
+    return static_cast<uint8_t>(std::lround(std::clamp(value, 0.0, 1.0) * 255));
+  };
+  return kelRGB(channel(hue + 1.0 / 3), channel(hue), channel(hue - 1.0 / 3));
+}
+
+TKELColor kelLinkColorFor(TKELColor textColor) {
+  TKELHSL hsl = kelColorToHSL(textColor);
+  hsl.H = 154;
+  hsl.S = std::max<uint8_t>(hsl.S, 154);
+  hsl.L = std::clamp<uint8_t>(hsl.L, 100, 200);
+  return kelHSLToColor(hsl);
 }
 
 }  // namespace kel

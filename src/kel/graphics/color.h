@@ -38,4 +38,20 @@ std::optional<TKELColor> kelIdentToColor(std::string_view text);
 // and (15,128,0)); a value without any hexadecimal digit gives black.
 TKELColor kelStringToColor(std::string_view value);
 
+// Hue, saturation and lightness, each on the 0-255 scale.
+struct TKELHSL {
+  uint8_t H = 0;
+  uint8_t S = 0;
+  uint8_t L = 0;
+
+  bool operator==(const TKELHSL&) const = default;
+};
+TKELHSL kelColorToHSL(TKELColor color);
+TKELColor kelHSLToColor(TKELHSL hsl);
+
+// The colour of links among text of the given colour: hue 154 (a blue),
+// saturation at least 154, lightness within 100-200, so that links stand out
+// on dark and on light text alike.
+TKELColor kelLinkColorFor(TKELColor textColor);
+
 }  // namespace kel

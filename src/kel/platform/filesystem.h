@@ -108,13 +108,20 @@ std::string TemporaryDirectory(std::string* error = nullptr);
 std::string CreateTemporaryFile(const std::string& folder, const std::string& prefix,
                                 std::string* error = nullptr);
 
+// Whether `folder` is the private temporary folder of a run of this program,
+// made by this process or by another one: a folder as TemporaryDirectory
+// makes them (named orvi-setup-XXXXXX, directly in the folder they are made
+// in, not a link, belonging to this user alone). Only asks: creates nothing.
+bool IsTemporaryDirectory(const std::string& folder);
+
 // Deletion at the next restart. Linux has no such service and needs none for
 // files in use: they can be deleted at once (whoever has one open keeps its
-// data). A file below the folder in which TemporaryDirectory makes its
-// folders ($TMPDIR or /tmp; DIR/tmp in the sandbox) is left there for the
-// system, which clears /tmp when it starts: the setup moves files it cannot
-// delete there and runs its relocated copy from there, so they must live on
-// until then. True when it exists. Any other file is deleted now.
+// data). A file inside the private temporary folder of a run (see
+// IsTemporaryDirectory) is left there for the system, which clears the
+// temporary folders when it starts: the setup moves files it cannot delete
+// there and runs its relocated copy from there, so they must live on until
+// then. True when it exists. Any other file is deleted now, also one that
+// lies elsewhere below the temporary folders ($TMPDIR or /tmp).
 bool DeleteAtRestart(const std::string& path, std::string* error = nullptr);
 
 }  // namespace kel::platform

@@ -1,11 +1,13 @@
 // This process and the programs it starts: elevation, the version of the
-// system in Windows terms, starting programs.
+// system in Windows terms, starting programs, and whether another process
+// still runs.
 //
 // Result contract: none of these routines throws; failures are reported by
 // the result and, where an `error` is taken, by the system's error text.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -63,5 +65,21 @@ int RunProgram(const std::string& executable, const std::vector<std::string>& ar
 // $PATH (so a program path with spaces needs no quotes); the rest are its parameters, split as Windows
 // programs split them. Its exit code, or -1 when no program could be started.
 int RunCommandLine(const std::string& commandLine, std::string* error = nullptr);
+
+// A process of this machine. The time it started tells it apart from a
+// later process that is given the same id once it has ended.
+struct ProcessIdentity {
+  uint32_t id = 0;
+  uint64_t startTime = 0;  // as the system counts it; compared, never shown
+  bool operator==(const ProcessIdentity&) const = default;
+};
+
+// The process that runs under this id now; nullopt when none does (or the
+// system cannot tell).
+std::optional<ProcessIdentity> IdentifyProcess(uint32_t id);
+
+// Whether the process still runs. One that has ended but has not been
+// collected by its parent yet has ended.
+bool IsProcessRunning(const ProcessIdentity& process);
 
 }  // namespace kel::platform

@@ -26,8 +26,14 @@ std::vector<WindowId> FindTopLevelWindows(const std::string& className);
 // and returns when the server has delivered the request.
 bool CloseWindow(WindowId window);
 
-// The executable file of the process that owns the window (_NET_WM_PID, then
-// /proc/<pid>/exe); "" when it cannot be told.
+// The id of the process of this machine that owns the window (_NET_WM_PID,
+// unless WM_CLIENT_MACHINE names another host); 0 when it cannot be told.
+// The client sets both properties itself: they say which process claims the
+// window, not which one created it.
+uint32_t WindowProcessId(WindowId window);
+
+// The executable file of the process that owns the window (WindowProcessId,
+// then /proc/<pid>/exe); "" when it cannot be told.
 std::string WindowProcessExecutable(WindowId window);
 
 }  // namespace kel::platform

@@ -193,6 +193,7 @@ class TKELRtfReader::Parser {
         default: TextByte(static_cast<uint8_t>(c)); break;
       }
     }
+    if (stack_.empty()) return;  // the document's group ended and took its last paragraph along
     FlushText();
     if (!paragraph_.Text.empty()) EmitParagraph(false);
   }
@@ -233,6 +234,8 @@ class TKELRtfReader::Parser {
     if (stack_.empty()) return;
     if (pendingHighSurrogate_) AppendText(u"");
     if (!fields_.empty() && fields_.back().depth == stack_.size()) fields_.pop_back();
+    // The document's group ends: a last paragraph without \par is still one.
+    if (stack_.size() == 1 && !paragraph_.Text.empty()) EmitParagraph(false);
     const Destination ending = State().destination;
     stack_.pop_back();
     if (stack_.empty()) {

@@ -6,7 +6,6 @@
 #include "kel/base/command_line.h"
 #include "kel/base/file_system.h"
 #include "kel/base/format.h"
-#include "kel/base/text.h"
 #include "kel/platform/elevation.h"
 #include "kel/platform/filesystem.h"
 #include "kel/platform/module.h"
@@ -16,6 +15,7 @@
 #include "setup/core/resources.h"
 #include "setup/core/session.h"
 #include "setup/core/spawn_service.h"
+#include "setup/core/switches.h"
 
 namespace setup {
 
@@ -71,11 +71,11 @@ int RelocateUninstaller(const std::string& params) {
   return run.exited ? run.exitCode : secSuccess;
 }
 
-// True when the program runs from a temporary folder of a setup run.
+// True when the program runs from the private temporary folder of a setup
+// run: it is the relocated copy of an uninstaller. An installation that
+// merely lies below the temporary folders (/tmp/ORVI/) is not.
 bool RunsFromTemporaryFolder() {
-  const std::string folder = kel::kelExtractFilePath(kel::platform::ExecutablePath());
-  const std::string base = kel::kelExtractFilePath(kel::kelExcludeTrailingPathDelimiter(kel::kelTempPath()));
-  return kel::kelStartsText(base, folder) && folder.size() > base.size();
+  return kel::platform::IsTemporaryDirectory(kel::kelExtractFilePath(kel::platform::ExecutablePath()));
 }
 
 int ExitCodeOf(const TSetup& session) {
@@ -86,6 +86,7 @@ int ExitCodeOf(const TSetup& session) {
 int Run(ISetupFrontEnd& frontEnd) {
   const std::string params = kel::GetCommandLineParams();
   if (!TSetupProductInfo::RegisteredClass()) throw EInstallerGeneralError("Setup is malformed");
+  CheckCommandLine(params);
 
   if (IsUacSystem()) {
     std::string handle;
@@ -99,6 +100,11 @@ int Run(ISetupFrontEnd& frontEnd) {
   TSetup session(params, TSetupResources::OpenProgram(kel::platform::ExecutablePath()), frontEnd.CreateDispatcher(),
                  frontEnd.CreatePrompt());
   frontEnd.SessionCreated(session);
+  if (session.Mode() == TSetupMode::Install && session.RequestedDestPath() != session.DestPath())
+    frontEnd.ShowNotice(kel::kelFormat(
+        "The destination \"%s\" was changed to \"%s\": folder names cannot hold \\ < > * : ? | \" or control "
+        "characters, begin with a space, or end in a space or a dot.",
+        {session.RequestedDestPath(), session.DestPath()}));
 
   if (session.Mode() == TSetupMode::Uninstall) {
     std::string path;

@@ -54,12 +54,25 @@ std::unique_ptr<kel::TKELBufferedFileStream> CreateForWriting(const std::string&
   }
 }
 
+// Whether the path lies inside the destination folder: it begins with the
+// destination exactly, or spells it in other case and names the same folder
+// (on a file system that ignores case). Elsewhere case counts: /opt/orvi/
+// and /opt/ORVI/ are two folders, and an entry made relative to the wrong
+// one would have the uninstaller delete a file the setup never wrote.
+bool LiesInside(const std::string& destination, const std::string& path) {
+  if (path.starts_with(destination)) return true;
+  if (!kel::kelStartsText(destination, path)) return false;
+  kel::platform::FileStatus spelled, folder;
+  return kel::platform::GetFileStatus(path.substr(0, destination.size()), spelled) &&
+         kel::platform::GetFileStatus(destination, folder) && spelled.id == folder.id;
+}
+
 // Appends one path to the log's [Uninstall] list, relative to the
 // destination when it lies inside it.
 void AddUninstallEntry(kel::TKELIniFile& log, const std::string& destination, const std::string& name) {
   std::string path = TSetup::Instance().Resources().ExpandPath(name);
   const int n = log.ReadInteger("Uninstall", "Count", 0);
-  if (kel::kelStartsText(destination, path)) path.erase(0, destination.size());
+  if (LiesInside(destination, path)) path.erase(0, destination.size());
   log.WriteString("Uninstall", std::to_string(n), path);
   log.WriteInteger("Uninstall", "Count", n + 1);
 }

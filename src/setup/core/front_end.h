@@ -37,11 +37,15 @@ class ISetupFrontEnd {
   virtual void FollowRun(TSetup& session) = 0;
   // The program's error box, captioned "Setup".
   virtual void ShowError(const std::string& message) = 0;
+  // Something the user should know before the run starts (the destination
+  // was changed); the run goes on.
+  virtual void ShowNotice(const std::string& message) = 0;
 };
 
 // The front end of a run without windows: calls are handed to the waiting
 // main thread, questions are asked on the terminal when standard input is
-// one (else answered Abort), errors and progress go to standard error.
+// one (else answered Abort), errors, notices and progress go to standard
+// error.
 class TSetupConsoleFrontEnd : public ISetupFrontEnd {
  public:
   std::unique_ptr<ISetupDispatcher> CreateDispatcher() override;
@@ -50,6 +54,7 @@ class TSetupConsoleFrontEnd : public ISetupFrontEnd {
   bool RunWizard(TSetup&) override { return false; }
   void FollowRun(TSetup& session) override;
   void ShowError(const std::string& message) override;
+  void ShowNotice(const std::string& message) override { ShowError(message); }
 };
 
 }  // namespace setup

@@ -5,6 +5,7 @@
 #include "kel/base/command_line.h"
 #include "kel/base/file_system.h"
 #include "kel/base/text.h"
+#include "kel/platform/filesystem.h"
 #include "kel/platform/sandbox.h"
 #include "setup/core/errors.h"
 #include "setup/core/extract.h"
@@ -110,11 +111,14 @@ void TSetup::NormalizeFlags() {
 
 void TSetup::SetDestination(const std::string& path) {
   if (path == destPath_) return;
+  // A relative folder is one below the current folder, then placed on the
+  // machine as any absolute path is.
+  requestedDestPath_ =
+      kel::kelIncludeTrailingPathDelimiter(kel::platform::MachinePath(kel::platform::AbsolutePath(path)));
   // Made valid as the targets of the script are (ExpandPath): a folder name
   // with characters they lose would otherwise put the files in one folder
   // and the uninstall data in another.
-  destPath_ = kel::kelIncludeTrailingPathDelimiter(
-      kel::kelValidateFilePath(kel::kelExpandFileName(kel::platform::MachinePath(path))));
+  destPath_ = kel::kelIncludeTrailingPathDelimiter(kel::kelValidateFilePath(requestedDestPath_));
   product_->LoadInstalledInfo();
   if (product_->CanUpdate())
     flags_ |= UPDATE;

@@ -64,6 +64,12 @@ class TSetup {
   void NormalizeFlags();
 
   const std::string& DestPath() const { return destPath_; }
+  // The destination as asked for: absolute, on this machine, with a trailing
+  // delimiter, before the rules of file names were applied. It differs from
+  // DestPath when they changed it ("/opt/Media: ORVI?/" gives the
+  // destination "/opt/Media ORVI/"), which the user is told.
+  const std::string& RequestedDestPath() const { return requestedDestPath_; }
+  // A relative folder is taken relative to the current folder.
   void SetDestination(const std::string& path);
 
   kel::TKELIniFile& Settings() { return settings_; }
@@ -112,6 +118,7 @@ class TSetup {
 
   kel::TKELIniFile settings_;
   std::string destPath_;
+  std::string requestedDestPath_;
   mutable std::mutex errorsLock_;
   kel::TKELStringList errors_;
   std::unique_ptr<ISetupDispatcher> dispatcher_;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "kel/base/string_list.h"
+#include "kel/platform/process.h"
 #include "setup/core/action.h"
 
 namespace setup {
@@ -21,17 +22,29 @@ namespace setup {
 // --- Close applications -------------------------------------------------------
 
 // Asks every running program of the product family to close and waits until
-// none is left (a pass every 2 seconds). A stop request ends the waiting.
+// none is left: after each pass that asked windows to close, until their
+// programs have ended, at most 2 seconds before the next pass; once no window
+// is left, until those programs have ended, at most 10 seconds. A stop
+// request ends the waiting.
 class TSetupActionCloseApplications : public TSetupAction {
  public:
   // The window classes looked for, in this order.
   static const std::vector<std::string>& WindowClasses();
-  // The time between passes (2 seconds); tests shorten it.
+  // The longest time between passes (2 seconds); tests shorten it.
   static void SetPassInterval(std::chrono::milliseconds interval);
+  // The longest wait for the programs to end once their windows are gone
+  // (10 seconds); tests shorten it.
+  static void SetExitWait(std::chrono::milliseconds limit);
   void Execute() override;
   void Cancel() override;
 
  private:
+  // Waits until every program of the list has ended (dropping those that
+  // have) or the time is up; with `fullTime`, the whole time in any case.
+  // False when the run was stopped.
+  bool WaitForPrograms(std::vector<kel::platform::ProcessIdentity>& programs, std::chrono::milliseconds limit,
+                       bool fullTime);
+
   std::mutex lock_;
   std::condition_variable wake_;
   bool cancelled_ = false;

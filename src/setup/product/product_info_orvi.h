@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "kel/base/ini_file.h"
 #include "setup/core/page_class.h"
@@ -20,9 +21,13 @@ inline constexpr TSetupPageClass kSetupPageUninstallParams{"TSetupPageUninstallP
 
 class TProductInfoORVI : public TSetupProductInfo {
  public:
+  // The file name of the player's program.
+  static constexpr std::string_view kPlayerProgram = "ORVI";
+
   // The installation elsewhere on this machine: the folder of the registered
-  // "ORVI" (or "ORVI3") entry, else the folder of a running player; "" when
-  // there is none.
+  // "ORVI" (or "ORVI3") entry, else the folder of the program file of a
+  // running player (a window of class "TORVIMainForm" whose program is named
+  // kPlayerProgram); "" when there is none.
   static std::string FindExistingInstallation();
 
   std::string GetDefaultPath() override;

@@ -14,10 +14,12 @@ namespace setup {
 std::string TProductInfoORVI::FindExistingInstallation() {
   std::string folder;
   if (TSetupAppRepo::FindInstallPath("ORVI", folder) || TSetupAppRepo::FindInstallPath("ORVI3", folder)) return folder;
+  // Any program may open a window of the player's class and name itself its
+  // owner; only a window whose program is the player's file tells where the
+  // player is installed.
   for (kel::platform::WindowId window : kel::platform::FindTopLevelWindows("TORVIMainForm")) {
     const std::string program = kel::platform::WindowProcessExecutable(window);
-    if (!program.empty()) return kel::kelExtractFilePath(program);
-    break;  // only the first window found counts
+    if (kel::kelExtractFileName(program) == kPlayerProgram) return kel::kelExtractFilePath(program);
   }
   return {};
 }

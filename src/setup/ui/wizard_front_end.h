@@ -39,6 +39,9 @@ class TWizardFrontEnd : public ISetupFrontEnd {
   bool RunWizard(TSetup& session) override;
   void FollowRun(TSetup& session) override { console_.FollowRun(session); }
   void ShowError(const std::string& message) override;
+  // On standard error: a notice comes from the command line of an
+  // unattended run, which no box may hold up.
+  void ShowNotice(const std::string& message) override { console_.ShowNotice(message); }
 
   // Whether Qt can show windows here: a display that answers, or a Qt
   // platform chosen explicitly (QT_QPA_PLATFORM, as tests do).

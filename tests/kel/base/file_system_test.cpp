@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 
 #include "support/temp_dir.h"
 #include "support/testlib/environment.h"
@@ -274,6 +275,36 @@ TEST_F(FileSystemTest, DeleteDirectoryNeverFollowsLinks) {
   EXPECT_FALSE(fs::exists(Path("t")));
   EXPECT_FALSE(fs::is_symlink(Path("alias")));
   EXPECT_TRUE(fs::exists(Path("keep/precious.txt")));
+}
+
+// Searches skip pipes, sockets and devices; deleting a folder must not, or a
+// folder holding one would never go. Links go, their targets stay.
+TEST_F(FileSystemTest, DeleteDirectoryRemovesEveryKindOfEntry) {
+  const std::string kept = Write("keep/precious.txt", "precious");
+  const struct {
+    const char* what;
+    std::function<int(const std::string&)> make;
+  } kinds[] = {
+      {"a pipe", [](const std::string& p) { return mkfifo(p.c_str(), 0600); }},
+      {"a socket", [](const std::string& p) { return mknod(p.c_str(), S_IFSOCK | 0600, 0); }},
+      {"a dangling link", [](const std::string& p) { return symlink("nowhere", p.c_str()); }},
+      {"a link to a file", [&](const std::string& p) { return symlink(kept.c_str(), p.c_str()); }},
+  };
+  for (const auto& kind : kinds) {
+    for (const bool recursive : {false, true}) {
+      SCOPED_TRACE(std::string(kind.what) + (recursive ? ", in a subfolder too" : ""));
+      fs::create_directories(Path("t"));
+      ASSERT_EQ(kind.make(Path("t/entry")), 0);
+      if (recursive) {
+        fs::create_directories(Path("t/sub"));
+        ASSERT_EQ(kind.make(Path("t/sub/entry")), 0);
+      }
+      EXPECT_TRUE(kelDeleteDirectory(Path("t"), recursive));
+      EXPECT_FALSE(fs::exists(fs::symlink_status(Path("t"))));
+      fs::remove_all(Path("t"));
+    }
+  }
+  EXPECT_EQ(dir_.ReadFile("keep/precious.txt"), "precious");
 }
 
 TEST_F(FileSystemTest, FindFirstAndNext) {

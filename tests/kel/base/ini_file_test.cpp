@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <utility>
+#include <vector>
 
 #include "kel/base/error.h"
 #include "support/fuzz.h"
@@ -53,8 +56,13 @@ std::string SaveBytes(const TKELIniFile& ini, const TKELEncoding& encoding) {
   return std::string(stream.View());
 }
 
-// The saved form as UTF-8 text without its mark.
-std::string SavedText(const TKELIniFile& ini) { return SaveBytes(ini, TKELEncoding::UTF8()).substr(3); }
+// The saved form as UTF-8 text (through UTF-16, which holds every line as
+// its text).
+std::string SavedText(const TKELIniFile& ini) {
+  std::string text;
+  TKELEncoding::UTF16LE().Decode(SaveBytes(ini, TKELEncoding::UTF16LE()).substr(2), text);
+  return text;
+}
 
 // --- Loading and saving -------------------------------------------------------------
 
@@ -109,6 +117,88 @@ TEST(IniFile, LoadAndSaveGiveBackTheSameBytes) {
   TKELIniFile ini;
   LoadBytes(ini, windows1252);
   EXPECT_EQ(ini.ReadString("sec]", "X", ""), "\xC3\x84\xC3\xB6 \xE2\x82\xAC");
+}
+
+// Text read as UTF-8 is decided line by line: a line that is no UTF-8 is
+// Windows-1252, and is written back so. Each file is in the saved form.
+TEST(IniFile, MixedFilesReadLineByLineAndSaveUnchanged) {
+  struct Case {
+    const char* name;
+    std::string bytes;
+    Kind kind;
+    const char* text;  // the document as UTF-8
+  } cases[] = {
+      {"UTF-8 with mark, a Windows-1252 line", "\xEF\xBB\xBF[S]\r\nk=caf\xC3\xA9\r\nold=caf\xE9\r\n\r\n", Kind::UTF8,
+       "[S]\r\nk=caf\xC3\xA9\r\nold=caf\xC3\xA9\r\n\r\n"},
+      {"no mark, a Windows-1252 line", "[S]\r\nk=caf\xC3\xA9\r\nold=caf\xE9\r\n\r\n", Kind::Ansi,
+       "[S]\r\nk=caf\xC3\xA9\r\nold=caf\xC3\xA9\r\n\r\n"},
+      {"a Windows-1252 header", "\xEF\xBB\xBF[Caf\xE9]\r\nk=\xE2\x82\xAC\r\n\r\n", Kind::UTF8,
+       "[Caf\xC3\xA9]\r\nk=\xE2\x82\xAC\r\n\r\n"},
+      // In a Windows-1252 line the bytes of U+2028 are "â€¨", no line end.
+      {"no mark, only Windows-1252 lines", "[S]\r\nk=\xE2\x80\xA8\xE9\r\n\r\n", Kind::CodePage,
+       "[S]\r\nk=\xC3\xA2\xE2\x82\xAC\xC2\xA8\xC3\xA9\r\n\r\n"},
+      // Bytes without a character in Windows-1252, an overlong form, a
+      // surrogate and a code point past U+10FFFF.
+      {"UTF-8 with mark, bytes no decoder takes", "\xEF\xBB\xBF[S]\r\nk=\x81\xC0\xAF\xED\xA0\x80\xF4\x90\r\n\r\n",
+       Kind::UTF8, "[S]\r\nk=\xC2\x81\xC3\x80\xC2\xAF\xC3\xAD\xC2\xA0\xE2\x82\xAC\xC3\xB4\xC2\x90\r\n\r\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TKELIniFile ini;
+    LoadBytes(ini, c.bytes);
+    EXPECT_EQ(ini.Encoding.GetKind(), c.kind);
+    EXPECT_EQ(Escaped(SavedText(ini)), Escaped(c.text));
+    EXPECT_EQ(Escaped(SaveBytes(ini, ini.Encoding)), Escaped(c.bytes));
+  }
+  // A junk line before the first header changes nothing of the others.
+  TKELIniFile junk;
+  LoadBytes(junk, "\xFF\n[S]\nk=\xC3\xA9");
+  EXPECT_EQ(junk.ReadString("S", "k", ""), "\xC3\xA9");
+  EXPECT_EQ(junk.Encoding.GetKind(), Kind::Ansi);
+}
+
+// Written text reads back equal whatever the file mixed, and the lines not
+// rewritten keep their bytes unless the encoding cannot hold the new text.
+TEST(IniFile, WritesIntoMixedFilesReadBackAndKeepTheOtherLines) {
+  const std::string mark = "\xEF\xBB\xBF";
+  const std::string mixed = "[S]\r\nk=caf\xC3\xA9\r\nold=caf\xE9\r\n";  // UTF-8, then Windows-1252
+  const std::string legacy = "[S]\r\nk=caf\xE9\r\n";                       // Windows-1252 only
+  const std::string russian = "\xD0\x9F\xD1\x80\xD0\xB8";
+  struct Case {
+    const char* name;
+    std::string file;
+    const char* key;
+    std::string value;
+    std::string saved;
+  } cases[] = {
+      {"mark, a character outside Windows-1252", mark + mixed + "\r\n", "ru", russian,
+       mark + mixed + "ru=" + russian + "\r\n\r\n"},
+      {"no mark, a character outside Windows-1252", mixed + "\r\n", "ru", russian,
+       mixed + "ru=" + russian + "\r\n\r\n"},
+      {"no mark, the Windows-1252 line rewritten", mixed + "\r\n", "old", "na\xC3\xAFve",
+       "[S]\r\nk=caf\xC3\xA9\r\nold=na\xC3\xAFve\r\n\r\n"},
+      {"legacy file, text of its code page", legacy + "\r\n", "n", "na\xC3\xAFve", legacy + "n=na\xEFve\r\n\r\n"},
+      // "Ã©" in Windows-1252 is C3 A9, which reads as UTF-8 "é".
+      {"legacy file, code-page bytes that read as UTF-8", legacy + "\r\n", "v", "\xC3\x83\xC2\xA9",
+       mark + "[S]\r\nk=caf\xC3\xA9\r\nv=\xC3\x83\xC2\xA9\r\n\r\n"},
+      {"legacy file, a character outside Windows-1252", legacy + "\r\n", "ru", russian,
+       mark + "[S]\r\nk=caf\xC3\xA9\r\nru=" + russian + "\r\n\r\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TKELIniFile ini;
+    LoadBytes(ini, c.file);
+    ini.WriteString("S", c.key, c.value);
+    TKELMemoryStream saved;
+    const TKELEncoding written = ini.SaveToStream(saved, ini.Encoding);
+    EXPECT_EQ(Escaped(saved.View()), Escaped(c.saved));
+    TKELIniFile again;
+    saved.SetPosition(0);
+    again.LoadFromStream(saved);
+    EXPECT_EQ(again.ReadString("S", c.key, ""), c.value);
+    EXPECT_TRUE(again.Equals(ini));
+    EXPECT_EQ(again.Encoding, written);
+  }
 }
 
 TEST(IniFile, ParsingNormalisesLineEndsAndHeaders) {
@@ -418,17 +508,6 @@ TEST(IniFile, TextACodePageCannotHoldIsWrittenAsUtf8) {
   TKELIniFile again(path);
   EXPECT_EQ(again.ReadString("S", "k", ""), "caf\xC3\xA9");
   EXPECT_EQ(again.ReadString("S", "ru", ""), "\xD0\x9F\xD1\x80\xD0\xB8");
-
-  // Dropped junk was all that made a file invalid UTF-8: the rest, written
-  // back without a mark, would be read as UTF-8 and mean something else.
-  TKELIniFile junk;
-  LoadBytes(junk, "\xFF\n[S]\nk=\xC3\xA9");
-  TKELMemoryStream saved;
-  EXPECT_EQ(junk.SaveToStream(saved, junk.Encoding), TKELEncoding::UTF8());
-  TKELIniFile reread;
-  saved.SetPosition(0);
-  reread.LoadFromStream(saved);
-  EXPECT_TRUE(reread.Equals(junk));
 }
 
 TEST(IniFile, MergeLaysOneDocumentOverAnother) {
@@ -508,7 +587,8 @@ TEST(IniFile, FuzzLoadReadWriteSave) {
             (void)ini.ReadStream(name, keys[k], bytes);
           }
         }
-        // What is saved loads back as the same document.
+        // What is saved loads back as the same document, and saves again as
+        // the same bytes.
         TKELMemoryStream saved;
         const TKELEncoding written = ini.SaveToStream(saved, ini.Encoding);
         TKELIniFile again;
@@ -516,6 +596,7 @@ TEST(IniFile, FuzzLoadReadWriteSave) {
         again.LoadFromStream(saved);
         EXPECT_TRUE(again.Equals(ini)) << Escaped(input);
         EXPECT_EQ(again.Encoding, written) << Escaped(input);
+        EXPECT_EQ(Escaped(SaveBytes(again, again.Encoding)), Escaped(saved.View())) << Escaped(input);
 
         // Writes with names and values cut from the input, then the same
         // round trip through UTF-16LE.
@@ -531,11 +612,85 @@ TEST(IniFile, FuzzLoadReadWriteSave) {
         TKELIniFile copy;
         copy.Assign(&ini);
         EXPECT_TRUE(copy.Equals(ini)) << Escaped(input);
+        // ... and through the document's own encoding.
+        TKELIniFile reread;
+        LoadBytes(reread, SaveBytes(ini, ini.Encoding));
+        EXPECT_TRUE(reread.Equals(ini)) << Escaped(input);
 
         // Arbitrary bytes handed over as text.
         TKELIniFile raw;
         raw.LoadFromString(input);
         (void)SaveBytes(raw, TKELEncoding::Ansi());
+      },
+      options);
+}
+
+// A file in the saved form made of arbitrary bytes. The first byte chooses
+// the encoding (none, UTF-8, UTF-16LE or UTF-16BE with their marks); the rest,
+// as bytes or as code units, gives the lines, split at CR and LF. A line that
+// begins with "[" becomes a header of its own name (numbered, so that no two
+// sections share one); lines before the first header go to a section "Top";
+// sections without lines are left out. U+2028 is replaced by U+2029, as it
+// would end a line.
+template <typename Char>
+std::basic_string<Char> SavedFormOf(std::basic_string<Char> body) {
+  using Text = std::basic_string<Char>;
+  const auto lit = [](std::string_view ascii) { return Text(ascii.begin(), ascii.end()); };
+  const Text separator = sizeof(Char) == 1 ? lit("\xE2\x80\xA8") : Text(1, Char(0x2028));
+  const Text replacement = sizeof(Char) == 1 ? lit("\xE2\x80\xA9") : Text(1, Char(0x2029));
+  for (size_t at; (at = body.find(separator)) != Text::npos;) body.replace(at, separator.size(), replacement);
+  std::vector<std::pair<Text, std::vector<Text>>> sections = {{lit("[Top]"), {}}};
+  size_t pos = 0;
+  while (pos <= body.size()) {
+    const size_t end = std::min(body.find(Char('\r'), pos), body.find(Char('\n'), pos));
+    const Text line = body.substr(pos, end == Text::npos ? Text::npos : end - pos);
+    if (!line.empty() && line[0] == Char('['))
+      sections.push_back({lit("[" + std::to_string(sections.size()) + ":") + line.substr(1) + lit("]"), {}});
+    else if (!line.empty())
+      sections.back().second.push_back(line);
+    if (end == Text::npos) break;
+    pos = end + 1;
+  }
+  Text file;
+  for (const auto& [header, lines] : sections) {
+    if (lines.empty()) continue;
+    file += header + lit("\r\n");
+    for (const Text& line : lines) file += line + lit("\r\n");
+    file += lit("\r\n");
+  }
+  return file;
+}
+
+TEST(IniFile, FuzzFilesInTheSavedFormSaveBackUnchanged) {
+  orvi::test::FuzzOptions options;
+  options.seeds = {
+      "\x01k=caf\xC3\xA9\nold=caf\xE9\n[Caf\xE9\n\xE2\x80\xA8\xE9",
+      "\x00[A\nk=caf\xC3\xA9\nold=caf\xE9\n[B\n\x81\x8D\x8F\x90\x9D\xC0\xAF\xED\xA0\x80\xF4\x90\x80\x80",
+      "\x00k=caf\xE9\n[Gr\xF6\xDF" "e\nx=\xC3\xA9",
+      "\x02\x5B\x00\x41\x00\x0A\x00\x6B\x00\x3D\x00\x00\xD8\x41\x00\x01\xDC",
+      "\x03\x00\x6B\x00\x3D\xD8\x3D\xDE\x00\x20\x28\x00\x78",
+  };
+  options.dictionary = {"[", "\r\n", "\n", "\xE9", "\xC3\xA9", "\xE2\x80\xA8", "\xED\xA0\x80", "\x81"};
+  orvi::test::RunFuzzTarget(
+      "ini_file_saved_form",
+      [](std::string_view input) {
+        if (input.empty()) return;
+        const int encoding = static_cast<unsigned char>(input[0]) % 4;
+        const std::string body(input.substr(1));
+        std::string file;
+        if (encoding < 2) {
+          file = (encoding == 1 ? "\xEF\xBB\xBF" : "") + SavedFormOf(body);
+        } else {
+          const bool bigEndian = encoding == 3;
+          std::u16string units;
+          for (size_t i = 0; i + 1 < body.size(); i += 2)
+            units += static_cast<char16_t>(static_cast<unsigned char>(body[i + bigEndian]) |
+                                           static_cast<unsigned char>(body[i + !bigEndian]) << 8);
+          file = (bigEndian ? "\xFE\xFF" : "\xFF\xFE") + Utf16Bytes(SavedFormOf(units), bigEndian);
+        }
+        TKELIniFile ini;
+        LoadBytes(ini, file);
+        EXPECT_EQ(Escaped(SaveBytes(ini, ini.Encoding)), Escaped(file));
       },
       options);
 }

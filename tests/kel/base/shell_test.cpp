@@ -217,6 +217,15 @@ TEST_F(FileOperationTest, CopyMoveRenameDelete) {
   EXPECT_EQ(kelShellFileOperationResult(), kelFoDone);
 }
 
+// A folder holding a pipe or a socket (which searches skip) goes too.
+TEST_F(FileOperationTest, DeleteFolderWithPipesAndSockets) {
+  fs::create_directories(P("t/sub"));
+  ASSERT_EQ(mkfifo(P("t/pipe").c_str(), 0600), 0);
+  ASSERT_EQ(mknod(P("t/sub/socket").c_str(), S_IFSOCK | 0600, 0), 0);
+  EXPECT_TRUE(kelShellDeleteFolder(P("t/"), 0));
+  EXPECT_FALSE(fs::exists(P("t")));
+}
+
 TEST_F(FileOperationTest, Failures) {
   dir_.WriteFile("a.txt", "a");
   const struct {

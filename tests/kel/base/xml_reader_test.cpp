@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <random>
+#include <unordered_set>
+#include <vector>
 
 #include "support/fuzz.h"
 
@@ -165,6 +168,45 @@ TEST(XMLReader, EveryErrorMessage) {
   EXPECT_EQ(ErrorOf("<a>xy</a>", limited), "");
   // An error without text.
   EXPECT_EQ(EKELXMLException("", 1, 2).Message(), "An XML error has occurred. Line 1, position 2");
+}
+
+// Codes without a UTF-8 form (a lone surrogate, a reference beyond U+10FFFF)
+// are quoted as U+FFFD, so that the message is valid UTF-8; references beyond
+// the last code point are invalid characters, only those beyond 32 bits
+// invalid values.
+TEST(XMLReader, CharactersWithoutUtf8FormInMessages) {
+  const std::string lone = "\xFF\xFE" + Utf16Bytes(u"<a>\xD800</a>", false);
+  const std::string loneInName = "\xFF\xFE" + Utf16Bytes(u"<a\xDC00/>", false);
+  const std::string loneToken = "\xFF\xFE" + Utf16Bytes(u"<a x=\xDC00/>", false);
+  const std::string replacement = "\xEF\xBF\xBD";
+  struct Case {
+    std::string input;
+    bool checkCharacters;
+    std::string message;
+  } cases[] = {
+      {lone, true, "'" + replacement + "', hexadecimal value 0xD800, is an invalid character. Line 1, position 4"},
+      {"<a>&#xD800;</a>", true,
+       "'" + replacement + "', hexadecimal value 0xD800, is an invalid character. Line 1, position 4"},
+      {loneInName, true,
+       "The '" + replacement + "' character, hexadecimal value 0xDC00, cannot be included in a name. Line 1, position 3"},
+      {loneToken, true,
+       "'" + replacement + "' is an unexpected token. The expected token is '\"' or '''. Line 1, position 6"},
+      {"<a>&#x110000;</a>", true,
+       "'" + replacement + "', hexadecimal value 0x110000, is an invalid character. Line 1, position 4"},
+      {"<a>&#1114112;</a>", false,
+       "'" + replacement + "', hexadecimal value 0x110000, is an invalid character. Line 1, position 4"},
+      {"<a>&#xFFFFFFFF;</a>", true,
+       "'" + replacement + "', hexadecimal value 0xFFFFFFFF, is an invalid character. Line 1, position 4"},
+      {"<a>&#x100000000;</a>", true, "Invalid value of a character entity reference. Line 1, position 4"},
+      {"<a>&#x10FFFF;</a>", true, ""},
+  };
+  for (const Case& c : cases) {
+    TKELXMLReaderSettings settings = Settings();
+    settings.CheckCharacters = c.checkCharacters;
+    const std::string message = ErrorOf(c.input, settings);
+    EXPECT_EQ(message, c.message) << c.input;
+    EXPECT_TRUE(kelIsValidUtf8(message)) << c.input;
+  }
 }
 
 TEST(XMLReader, ErrorCarriesPositionApartFromText) {
@@ -407,6 +449,33 @@ TEST(XMLReader, SharedNameTableInternsNames) {
   EXPECT_EQ(names.Get(u"other"), nullptr);
 }
 
+// The table grows many times over while names are added: every name is
+// still found, and adding it again gives the same entry.
+TEST(XMLReader, NameTableGrowsWithItsNames) {
+  TKELXMLNameTable names;
+  std::vector<const TKELXMLNameTable::TName*> added;
+  auto name = [](size_t i) { return kelUtf8ToUtf16("n" + std::to_string(i)); };
+  for (size_t i = 0; i < 5000; ++i) added.push_back(names.Add(name(i)));
+  EXPECT_EQ(names.Count(), 5000u);
+  for (size_t i = 0; i < added.size(); ++i) {
+    EXPECT_EQ(names.Add(name(i)), added[i]) << i;
+    ASSERT_EQ(names.Get(name(i)), added[i]) << i;
+    EXPECT_EQ(added[i]->Utf8, "n" + std::to_string(i));
+  }
+  EXPECT_EQ(names.Count(), 5000u);
+
+  // Names alike but for a few characters get hashes of their own, so that
+  // chains stay short.
+  std::unordered_set<uint32_t> hashes;
+  for (size_t i = 0; i < 100000; ++i) {
+    char text[16];
+    std::snprintf(text, sizeof text, "n%07zu", i);
+    const std::u16string name16 = kelUtf8ToUtf16(text);
+    hashes.insert(TKELXMLNameTable::Hash(name16.data(), name16.size()));
+  }
+  EXPECT_GT(hashes.size(), 99000u);
+}
+
 TEST(XMLReader, Fuzz) {
   orvi::test::FuzzOptions options;
   options.seeds = {
@@ -415,11 +484,13 @@ TEST(XMLReader, Fuzz) {
       "<p:a xmlns:p='urn:x' xmlns='urn:d' xml:space='preserve' xml:lang='en'><p:b p:c='1'/> </p:a>",
       "\xEF\xBB\xBF<a>\xC3\xA9</a>",
       "\xFF\xFE<\0a\0/\0>\0",
+      std::string("\xFF\xFE<\0a\0>\0\x00\xD8<\0/\0a\0>\0", 18),
       "<?xml version='1.0' encoding='windows-1251'?><a>\xCF</a>",
   };
   options.dictionary = {"<",   ">",      "/>",       "</",       "<!--",       "-->",      "<![CDATA[", "]]>",
                         "&#",  "&#x",    "&amp;",    "xmlns:",   "xml:space=", "<?xml ",   "?>",        "<!DOCTYPE ",
-                        "'",   "\"",     "\r\n",     "\xC3\xA9", "\xF0\x9F\x98\x80", "\0",  "encoding=", ":"};
+                        "'",   "\"",     "\r\n",     "\xC3\xA9", "\xF0\x9F\x98\x80", "\0",  "encoding=", ":",
+                        "&#xD800;", "&#x110000;"};
   orvi::test::RunFuzzTarget(
       "xml_reader",
       [](std::string_view input) {
@@ -435,7 +506,8 @@ TEST(XMLReader, Fuzz) {
               (void)reader.Value();
               while (reader.MoveToNextAttribute()) (void)reader.Value();
             }
-          } catch (const EKELXMLException&) {
+          } catch (const EKELXMLException& e) {
+            if (!kelIsValidUtf8(e.Message())) ADD_FAILURE() << "a message that is not UTF-8: " << e.Message();
           }
         }
       },

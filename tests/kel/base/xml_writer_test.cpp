@@ -208,7 +208,7 @@ TEST(XMLWriter, InvalidCharacters) {
        "The surrogate pair (0041, d800) is invalid. A high surrogate character (0xD800 - 0xDBFF) must always be "
        "paired with a low surrogate character (0xDC00 - 0xDFFF)."},
       {"surrogate error in text", text(highAlone + "A"),
-       "\xED\xA0\x80, hexadecimal value d800, is an invalid character."},
+       "\xEF\xBF\xBD, hexadecimal value d800, is an invalid character."},
       {"invalid character reference", [](TKELXMLWriter& w) {
          w.WriteStartElement("a");
          w.WriteCharEntity(u'\x02');
@@ -335,6 +335,67 @@ TEST(XMLWriter, WellFormedLayer) {
   writer->Close();
   EXPECT_EQ(stream.View(), "<p:a xmlns:p=\"urn:p\"><p:b xml:lang=\"en\"/></p:a>");
   EXPECT_EQ(writer->WriteState(), TKELXMLWriteState::Closed);
+}
+
+// A character beyond U+FFFF is written whole wherever it falls relative to
+// the writer's 65,536-unit buffer, in every kind of output.
+TEST(XMLWriter, PairsAcrossTheBufferBoundary) {
+  const std::string face = "\U0001F600";  // two UTF-16 units, four UTF-8 bytes
+  TKELXMLWriterSettings oddBreaks = Plain();
+  oddBreaks.NewLineChars = face;
+  oddBreaks.IndentChars = face;
+  oddBreaks.Indent = true;
+  for (size_t fill = 65536 - 16; fill <= 65536 + 2; ++fill) {
+    const std::string x(fill, 'x');
+    struct Case {
+      const char* what;
+      std::function<void(TKELXMLWriter&)> actions;
+      std::string expected;
+      TKELXMLWriterSettings settings;
+    } cases[] = {
+        {"text", [&](TKELXMLWriter& w) {
+           w.WriteStartElement("a");
+           w.WriteString(x + face);
+           w.WriteEndElement();
+         }, "<a>" + x + face + "</a>", Plain()},
+        {"attribute", [&](TKELXMLWriter& w) {
+           w.WriteStartElement("a");
+           w.WriteAttributeString("v", x + face);
+           w.WriteEndElement();
+         }, "<a v=\"" + x + face + "\"/>", Plain()},
+        {"CDATA", [&](TKELXMLWriter& w) {
+           w.WriteStartElement("a");
+           w.WriteCData(x + face);
+           w.WriteEndElement();
+         }, "<a><![CDATA[" + x + face + "]]></a>", Plain()},
+        {"comment", [&](TKELXMLWriter& w) {
+           w.WriteStartElement("a");
+           w.WriteComment(x + face);
+           w.WriteEndElement();
+         }, "<a><!--" + x + face + "--></a>", Plain()},
+        {"raw", [&](TKELXMLWriter& w) {
+           w.WriteStartElement("a");
+           w.WriteRaw(x + face);
+           w.WriteEndElement();
+         }, "<a>" + x + face + "</a>", Plain()},
+        {"name", [&](TKELXMLWriter& w) {
+           w.WriteStartElement(x + face);
+           w.WriteEndElement();
+         }, "<" + x + face + "/>", Plain()},
+        {"line break and indentation", [&](TKELXMLWriter& w) {
+           w.WriteStartElement("a");
+           w.WriteString(x + "\n");
+           w.WriteStartElement("b");
+           w.WriteEndElement();
+           w.WriteEndElement();
+         }, "<a>" + x + face + face + face + "<b/>" + face + "</a>", oddBreaks},
+    };
+    for (const Case& c : cases) {
+      const std::string written = Raw(c.actions, c.settings);
+      EXPECT_TRUE(kelIsValidUtf8(written)) << c.what << " " << fill;
+      EXPECT_EQ(written, c.expected) << c.what << " " << fill;
+    }
+  }
 }
 
 // A stream that refuses writes.

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "kel/platform/process.h"
 #include "support/testlib/environment.h"
@@ -11,11 +13,19 @@ namespace kel::platform {
 namespace {
 
 namespace fs = std::filesystem;
+using orvi::test::NamesIn;
 
 TEST(DeleteAtRestart, TemporaryFilesAreLeftToTheSystem) {
   orvi::test::TempDir base, elsewhere;
   orvi::test::ScopedEnv tmpdir("TMPDIR", base.Path().c_str());
   orvi::test::ScopedEnv noSandbox("ORVI_SETUP_SANDBOX", nullptr);
+
+  // Only the private folders of runs are left to the system, and asking
+  // makes none.
+  const std::string installed = base.WriteFile("ORVI/in-use.bin", "x");
+  EXPECT_TRUE(DeleteAtRestart(installed));
+  EXPECT_FALSE(fs::exists(installed)) << "an installation below the temporary folder is no run's";
+  EXPECT_EQ(NamesIn(base.Path()), std::vector<std::string>{"ORVI"});
 
   const std::string temporary = CreateTemporaryFile(TemporaryDirectory(), "delete");
   ASSERT_FALSE(temporary.empty());
@@ -27,6 +37,42 @@ TEST(DeleteAtRestart, TemporaryFilesAreLeftToTheSystem) {
   EXPECT_FALSE(fs::exists(other)) << "Linux deletes it at once";
   EXPECT_FALSE(DeleteAtRestart(other)) << "nothing to delete";
   EXPECT_FALSE(DeleteAtRestart(base / "missing"));
+}
+
+// The relocated uninstaller recognises the private folder it runs from,
+// whichever process made it, and nothing else below the temporary folders.
+TEST(TemporaryDirectory, RecognisedWithoutBeingMade) {
+  orvi::test::TempDir base;
+  orvi::test::ScopedEnv tmpdir("TMPDIR", base.Path().c_str());
+  orvi::test::ScopedEnv noSandbox("ORVI_SETUP_SANDBOX", nullptr);
+  std::string another = base / "orvi-setup-XXXXXX";
+  ASSERT_NE(mkdtemp(another.data()), nullptr) << "made by another run";
+  fs::create_directories(base / "ORVI/orvi-setup-nested");
+  fs::permissions(base / "ORVI/orvi-setup-nested", fs::perms::owner_all);
+  fs::create_directories(base / "orvi-setup-opened");
+  fs::permissions(base / "orvi-setup-opened", fs::perms(0755));
+  fs::create_directory_symlink(another, base / "orvi-setup-linked");
+  const std::vector<std::string> before = NamesIn(base.Path());
+
+  const struct {
+    std::string folder;
+    bool recognised;
+  } rows[] = {
+      {another + "/", true},
+      {another, true},
+      {base / "ORVI/", false},
+      {base.Path() + "/", false},
+      {base / "ORVI/orvi-setup-nested/", false},
+      {base / "orvi-setup-opened/", false},
+      {base / "orvi-setup-linked/", false},
+      {base / "orvi-setup-absent/", false},
+      {"", false},
+  };
+  for (const auto& row : rows) EXPECT_EQ(IsTemporaryDirectory(row.folder), row.recognised) << row.folder;
+  EXPECT_EQ(NamesIn(base.Path()), before) << "asking makes nothing";
+
+  const std::string own = TemporaryDirectory();
+  EXPECT_TRUE(IsTemporaryDirectory(own)) << own;
 }
 
 TEST(Directories, CreateAndRead) {

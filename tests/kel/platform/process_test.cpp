@@ -8,10 +8,18 @@
 #include "kel/platform/posix/command_line.h"
 #include "support/temp_dir.h"
 
-#include <cstdio>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <optional>
 #include "support/fuzz.h"
 #include "support/testlib/environment.h"
+
+extern char** environ;
 
 namespace kel::platform {
 namespace {
@@ -123,6 +131,36 @@ TEST(Programs, StartAndRun) {
   EXPECT_FALSE(error.empty());
   EXPECT_EQ(FindExecutable("sh").empty(), false);
   EXPECT_EQ(FindExecutable(""), "");
+}
+
+// A process runs until it ends, whether or not its parent has collected it
+// yet; a process of the same id that started at another time is another.
+TEST(Processes, RunningUntilEnded) {
+  const std::optional<ProcessIdentity> self = IdentifyProcess(static_cast<uint32_t>(getpid()));
+  ASSERT_TRUE(self.has_value());
+  EXPECT_TRUE(IsProcessRunning(*self));
+  EXPECT_FALSE(IsProcessRunning({self->id, self->startTime + 1})) << "another process under the same id";
+  EXPECT_FALSE(IdentifyProcess(0).has_value());
+  EXPECT_FALSE(IdentifyProcess(0x7FFFFFFF).has_value()) << "no such process";
+
+  // A program whose name looks like the fields that follow it in /proc.
+  orvi::test::TempDir dir;
+  const std::string sleep = dir / "x) Z 1 (y";
+  ASSERT_EQ(symlink(FindExecutable("sleep").c_str(), sleep.c_str()), 0);
+  pid_t child = 0;
+  const char* argv[] = {sleep.c_str(), "60", nullptr};
+  ASSERT_EQ(posix_spawn(&child, sleep.c_str(), nullptr, nullptr, const_cast<char* const*>(argv), environ), 0);
+  const std::optional<ProcessIdentity> sleeper = IdentifyProcess(static_cast<uint32_t>(child));
+  ASSERT_TRUE(sleeper.has_value());
+  EXPECT_TRUE(IsProcessRunning(*sleeper));
+  ASSERT_EQ(kill(child, SIGKILL), 0);
+  siginfo_t info{};
+  ASSERT_EQ(waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOWAIT), 0);  // ended, not collected
+  EXPECT_FALSE(IsProcessRunning(*sleeper)) << "ended, though not collected yet";
+  EXPECT_FALSE(IdentifyProcess(static_cast<uint32_t>(child)).has_value());
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_FALSE(IsProcessRunning(*sleeper));
 }
 
 TEST(Programs, CommandLinesFindTheirProgramByTheShortestExecutablePrefix) {

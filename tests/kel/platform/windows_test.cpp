@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <optional>
 
 #include "kel/platform/module.h"
@@ -95,10 +97,14 @@ TEST_F(WindowsOnDisplay, ExecutableOfTheWindowsProcess) {
 
   const std::string self = ExecutablePath();
   ASSERT_FALSE(self.empty());
+  EXPECT_EQ(WindowProcessId(own.Id()), static_cast<uint32_t>(getpid()));
   EXPECT_EQ(WindowProcessExecutable(own.Id()), self);
-  EXPECT_EQ(WindowProcessExecutable(withoutPid.Id()), "");
-  EXPECT_EQ(WindowProcessExecutable(onOtherHost.Id()), "") << "a process id of another machine means nothing here";
-  EXPECT_EQ(WindowProcessExecutable(0x7FFFFF), "") << "no such window";
+  // No _NET_WM_PID; a process id of another machine (it means nothing
+  // here); no such window.
+  for (WindowId window : {withoutPid.Id(), onOtherHost.Id(), WindowId{0x7FFFFF}}) {
+    EXPECT_EQ(WindowProcessId(window), 0u) << window;
+    EXPECT_EQ(WindowProcessExecutable(window), "") << window;
+  }
 }
 
 TEST_F(WindowsOnDisplay, CloseAsksPoliteWindowsAndDisconnectsOthers) {

@@ -11,9 +11,11 @@
 
 namespace orvi::test {
 
-// Creates the application once for the whole test program.
+// Creates the application once for the whole test program, on Qt's
+// offscreen platform unless another one is asked for.
 inline void EnsureQtApplication() {
   if (QApplication::instance()) return;
+  if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   static int argc = 1;
   static char name[] = "kel_ui_tests";
   static char* argv[] = {name, nullptr};

@@ -120,6 +120,7 @@ TEST_F(ExtractTest, UninstallLog) {
     const char* components;
     std::string log;                  // [Uninstall], DIR standing for the sandbox
     std::vector<std::string> absent;  // below DIR
+    bool caseIgnored = false;         // /opt/testproduct names the destination
   };
   const Case cases[] = {
       {"two files", "<File name=\"$DEST/ORVI\"/><File name=\"$DEST/Plugins/a.so\"/>",
@@ -129,6 +130,13 @@ TEST_F(ExtractTest, UninstallLog) {
        "<File name=\"$DEST/en.txt\" lang-family=\"en\">ORVI</File><File name=\"$PROGRAMS/Shared/x\">ORVI</File>",
        "0=ORVI\r\nCount=5\r\n1=en.txt\r\n2=DIR/opt/Shared/x\r\n3=Uninstall.dat\r\n4=Uninstall\r\n",
        {"/opt/TestProduct/ru.txt"}},
+      {"a folder whose name differs in case only is another folder",
+       "<File name=\"$DEST/ORVI\"/><File name=\"$PROGRAMS/testproduct/x\">ORVI</File>",
+       "0=ORVI\r\nCount=4\r\n1=DIR/opt/testproduct/x\r\n2=Uninstall.dat\r\n3=Uninstall\r\n",
+       {"/opt/TestProduct/x"}},
+      {"... unless the file system takes it for the same",
+       "<File name=\"$DEST/ORVI\"/><File name=\"$PROGRAMS/testproduct/x\">ORVI</File>",
+       "0=ORVI\r\nCount=4\r\n1=x\r\n2=Uninstall.dat\r\n3=Uninstall\r\n", {}, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -137,6 +145,11 @@ TEST_F(ExtractTest, UninstallLog) {
     const std::string root = fixture.Machine().Root();
     const std::string dest = session.DestPath();
     ASSERT_EQ(dest, root + "/opt/TestProduct/");
+    if (c.caseIgnored) {
+      // Stands for a file system that ignores case.
+      fs::create_directories(dest);
+      fs::create_directory_symlink("TestProduct", root + "/opt/testproduct");
+    }
     // The options the pages stored go into the log; an [Uninstall] there is
     // rebuilt.
     session.Settings().WriteString("Options", "Key", "1");

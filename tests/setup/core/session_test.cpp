@@ -14,6 +14,7 @@
 #include "setup/core/errors.h"
 #include "setup/core/resources.h"
 #include "support/session_fixture.h"
+#include "support/temp_dir.h"
 
 namespace setup {
 namespace {
@@ -173,6 +174,52 @@ TEST(SessionDestination, NormalisedAndReEvaluated) {
     EXPECT_EQ(session.DestPath(), step.dest);
     EXPECT_EQ(session.Flags(), step.flags);
     EXPECT_EQ(fixture.Product().loads, step.loads);
+  }
+}
+
+// The current folder changed for a scope.
+class ScopedCurrentFolder {
+ public:
+  explicit ScopedCurrentFolder(const std::string& folder) : before_(std::filesystem::current_path()) {
+    std::filesystem::current_path(folder);
+  }
+  ~ScopedCurrentFolder() { std::filesystem::current_path(before_); }
+
+ private:
+  std::filesystem::path before_;
+};
+
+// A folder is taken as typed: a relative one lies below the current folder
+// and is placed on the (sandboxed) machine like any other; what the rules of
+// file names change is told apart from what was asked for.
+TEST(SessionDestination, TakenAsTyped) {
+  TTestProductScope product;
+  SessionFixture fixture(Spec("/AUTO=/home/u/ORVI"));
+  TSetup& session = fixture.Session();
+  const std::string root = fixture.Machine().Root();
+  orvi::test::TempDir work;
+  std::filesystem::create_directories(work / "cwd");
+  const ScopedCurrentFolder cwd(work / "cwd");
+  const std::string here = root + std::filesystem::current_path().string();
+  const std::string above = root + std::filesystem::current_path().parent_path().string();
+  const struct {
+    std::string typed;
+    std::string dest;
+    std::string requested;  // "" when the same as dest
+  } rows[] = {
+      {"relorvi", here + "/relorvi/", ""},
+      {"My Folder/", here + "/My Folder/", ""},
+      {"./a/../b", here + "/b/", ""},
+      {"../up", above + "/up/", ""},
+      {"/home/u/Media: ORVI?", root + "/home/u/Media ORVI/", root + "/home/u/Media: ORVI?/"},
+      {"rel: x ", here + "/rel x/", here + "/rel: x /"},
+      {"/home/u/Plain", root + "/home/u/Plain/", ""},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.typed);
+    session.SetDestination(row.typed);
+    EXPECT_EQ(session.DestPath(), row.dest);
+    EXPECT_EQ(session.RequestedDestPath(), row.requested.empty() ? row.dest : row.requested);
   }
 }
 

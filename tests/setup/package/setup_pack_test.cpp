@@ -143,6 +143,42 @@ TEST_F(SetupPackTool, ExtractRefusesNamesLeadingOutside) {
   }
 }
 
+// Names that stand for one path once '\' and '/' both separate folders and
+// empty and "." parts are dropped, or that need one path as a file and as a
+// folder, are refused before anything is written, naming both.
+TEST_F(SetupPackTool, ExtractRefusesNamesThatMeetOnOnePath) {
+  const struct {
+    std::string first, second;
+  } clashes[] = {
+      {"a\\b", "a/b"},      {"a\\b", "a\\\\b"}, {"a\\b", "a\\.\\b"}, {"x", ".\\x"},
+      {"a\\b", "a\\b\\"},   {"a", "a\\b"},      {"a\\b", "a"},       {"a\\b\\c", "a/b"},
+  };
+  for (const auto& clash : clashes) {
+    SCOPED_TRACE(clash.first + " | " + clash.second);
+    const std::string package = WritePackage("clash.dat", {{"good.txt", "fine"}, {clash.first, "1"}, {clash.second, "2"}});
+    for (const std::vector<std::string>& named : {std::vector<std::string>{}, {clash.first, clash.second}}) {
+      std::vector<std::string> args = {"extract", package, Path("target")};
+      args.insert(args.end(), named.begin(), named.end());
+      const Result result = Run(args);
+      EXPECT_EQ(result.exitCode, 1) << result.out;
+      EXPECT_NE(result.err.find("Refusing to extract \"" + clash.second + "\": \"" + clash.first + "\""),
+                std::string::npos)
+          << result.err;
+      EXPECT_FALSE(fs::exists(Path("target")));
+    }
+  }
+  // Names that differ in case are different files here; one file named
+  // twice is extracted once.
+  const std::string package = WritePackage("case.dat", {{"Dir\\f", "upper"}, {"dir/f", "lower"}});
+  const Result both = Run({"extract", package, Path("case")});
+  ASSERT_EQ(both.exitCode, 0) << both.err;
+  EXPECT_EQ(ReadFile("case/Dir/f"), "upper");
+  EXPECT_EQ(ReadFile("case/dir/f"), "lower");
+  const Result once = Run({"extract", package, Path("once"), "Dir\\f", "DIR\\F"});
+  ASSERT_EQ(once.exitCode, 0) << once.err;
+  EXPECT_NE(once.out.find("Extracted 1 file to"), std::string::npos) << once.out;
+}
+
 TEST_F(SetupPackTool, AttachWritesAReadySetupProgram) {
   const std::string program = WriteFile("Setup-bare", "#!/bin/sh\nexit 0\n" + Binary(5000));
   fs::permissions(program, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);

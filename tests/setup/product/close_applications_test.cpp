@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <thread>
@@ -13,6 +14,7 @@
 #include "setup/core/session.h"
 #include "setup/product/actions.h"
 #include "support/session_fixture.h"
+#include "support/temp_dir.h"
 #include "support/x_display.h"
 
 namespace setup {
@@ -41,6 +43,7 @@ class CloseApplicationsTest : public ::testing::Test {
     fixture_.reset();
     TTestProduct::Actions.clear();
     TSetupActionCloseApplications::SetPassInterval(2000ms);
+    TSetupActionCloseApplications::SetExitWait(10s);
   }
 
   TSetup& Session() { return fixture_->Session(); }
@@ -114,7 +117,8 @@ class CloseApplicationsOnDisplay : public CloseApplicationsTest {
 
 // Every window of the product family closes (two of one class in two
 // passes; one that does not take WM_DELETE_WINDOW loses its connection);
-// other windows stay.
+// other windows stay. The windows' program (this test) goes on running: the
+// action waits the whole exit wait for it, then ends all the same.
 TEST_F(CloseApplicationsOnDisplay, ClosesEveryProductWindow) {
   TestWindow main1(Display(), Window("TORVIMainForm"));
   TestWindow main2(Display(), Window("TORVIMainForm"));
@@ -129,7 +133,8 @@ TEST_F(CloseApplicationsOnDisplay, ClosesEveryProductWindow) {
   ASSERT_NE(main1.Id(), 0u);
 
   TSetupActionCloseApplications::SetPassInterval(200ms);
-  ASSERT_TRUE(RunWorker(30s)) << "windows were left";
+  TSetupActionCloseApplications::SetExitWait(300ms);
+  ASSERT_TRUE(RunWorker(30s)) << "windows were left, or the wait for their program did not end";
   for (const TestWindow* window : {&main1, &main2, &editor}) {
     EXPECT_FALSE(window->Open());
     EXPECT_GE(window->DeleteRequests(), 1);
@@ -169,6 +174,39 @@ TEST_F(CloseApplicationsOnDisplay, StopEndsThePauseBetweenPasses) {
   EXPECT_FALSE(RunWorker(30s, [&] { return window.DeleteRequests() >= 1; }));
   EXPECT_LT(Clock::now() - start, 5s) << "the stop request waited for the pass to end";
   EXPECT_EQ(window.DeleteRequests(), 1);
+}
+
+// A program that goes on for a while after its window has closed (saving
+// its settings, say): the action returns only once the program has ended,
+// which it marks by a file just before it ends.
+TEST_F(CloseApplicationsOnDisplay, ReturnsOnlyOnceTheProgramHasEnded) {
+  orvi::test::TempDir dir;
+  const std::string marker = dir / "ended";
+  const kel::platform::StartResult program =
+      kel::platform::StartProgram(ORVI_WINDOW_PROGRAM_PATH, {"TORVIMainForm", "500", marker});
+  ASSERT_TRUE(program.started) << program.error;
+  ASSERT_TRUE(orvi::test::WaitFor([] { return !kel::platform::FindTopLevelWindows("TORVIMainForm").empty(); }));
+
+  TSetupActionCloseApplications::SetPassInterval(20ms);
+  ASSERT_TRUE(RunWorker(30s));
+  EXPECT_TRUE(std::filesystem::exists(marker)) << "the action returned while the program was still running";
+  EXPECT_FALSE(Session().HasErrors()) << Session().Errors().Text();
+}
+
+// A program that goes on running after its window has closed holds the
+// action (up to the exit wait) until the run is stopped, which ends the
+// waiting at once.
+TEST_F(CloseApplicationsOnDisplay, StopEndsTheWaitForThePrograms) {
+  TestWindow window(Display(), Window("TORVIMainForm"));  // this test's: it stays
+  ASSERT_NE(window.Id(), 0u);
+  TSetupActionCloseApplications::SetPassInterval(0ms);
+  TSetupActionCloseApplications::SetExitWait(60s);
+  const auto start = Clock::now();
+  EXPECT_FALSE(RunWorker(30s, [&] { return !window.Open() && Clock::now() - start >= 300ms; }))
+      << "the action did not wait for the program";
+  EXPECT_LT(Clock::now() - start, 5s) << "the stop request waited for the program";
+  EXPECT_FALSE(window.Open());
+  EXPECT_EQ(Session().Errors().Text(), "E4 stopped\r\n");
 }
 
 // The demo product's player: found, traced to its program, and ended by the

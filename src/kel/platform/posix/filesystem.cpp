@@ -102,6 +102,20 @@ std::string NameOf(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// The private temporary folders of runs are named this + six random
+// characters.
+constexpr std::string_view kRunFolderPrefix = "orvi-setup-";
+
+// The folder in which the private temporary folders are made, without a
+// trailing '/': $TMPDIR or /tmp, in the sandbox DIR/tmp.
+std::string TemporaryBase() {
+  if (IsSandboxed()) return SystemPath("/tmp");
+  const char* tmp = std::getenv("TMPDIR");
+  std::string base = tmp && tmp[0] == '/' ? tmp : "/tmp";
+  while (base.size() > 1 && base.back() == '/') base.pop_back();
+  return base;
+}
+
 }  // namespace
 
 bool GetFileStatus(const std::string& path, FileStatus& status, std::string* error) {
@@ -283,14 +297,7 @@ std::string AbsolutePath(const std::string& path) {
 }
 
 std::string TemporaryDirectory(std::string* error) {
-  std::string base;
-  if (IsSandboxed()) {
-    base = SystemPath("/tmp");
-  } else {
-    const char* tmp = std::getenv("TMPDIR");
-    base = tmp && tmp[0] == '/' ? tmp : "/tmp";
-    while (base.size() > 1 && base.back() == '/') base.pop_back();
-  }
+  const std::string base = TemporaryBase();
   static std::mutex mutex;
   static std::map<std::string, std::string> made;  // base -> this run's folder
   std::lock_guard lock(mutex);
@@ -301,13 +308,26 @@ std::string TemporaryDirectory(std::string* error) {
       return found->second + "/";
   }
   if (IsSandboxed() && !CreateDirectories(base, error)) return {};
-  std::string folder = base + "/orvi-setup-XXXXXX";
+  std::string folder = base + "/" + std::string(kRunFolderPrefix) + "XXXXXX";
   if (!::mkdtemp(folder.data())) {  // mode 0700
     posix::ReportErrno(error);
     return {};
   }
   made[base] = folder;
   return folder + "/";
+}
+
+bool IsTemporaryDirectory(const std::string& folder) {
+  std::string path = folder;
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  const std::string name = NameOf(path);
+  if (name.size() != kRunFolderPrefix.size() + 6 || !name.starts_with(kRunFolderPrefix)) return false;
+  struct stat info, parent, base;
+  if (::lstat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::geteuid() ||
+      (info.st_mode & 0777) != 0700)
+    return false;
+  return ::stat(ParentOf(path).c_str(), &parent) == 0 && ::stat(TemporaryBase().c_str(), &base) == 0 &&
+         parent.st_dev == base.st_dev && parent.st_ino == base.st_ino;
 }
 
 std::string CreateTemporaryFile(const std::string& folder, const std::string& prefix, std::string* error) {
@@ -326,15 +346,11 @@ std::string CreateTemporaryFile(const std::string& folder, const std::string& pr
 }
 
 bool DeleteAtRestart(const std::string& path, std::string* error) {
-  std::string temporary = TemporaryDirectory(nullptr);
-  if (!temporary.empty()) {
-    temporary.pop_back();
-    temporary = ParentOf(temporary) + "/";  // the folder the run folders are made in
-    const std::string absolute = AbsolutePath(path);
-    if (absolute.compare(0, temporary.size(), temporary) == 0) {
-      struct stat info;
-      return ::lstat(absolute.c_str(), &info) == 0 || Fail(error);
-    }
+  const std::string absolute = AbsolutePath(path);
+  for (std::string folder = ParentOf(absolute); folder.size() > 1; folder = ParentOf(folder)) {
+    if (!IsTemporaryDirectory(folder)) continue;
+    struct stat info;
+    return ::lstat(absolute.c_str(), &info) == 0 || Fail(error);
   }
   return DeleteFile(path, error);
 }

@@ -1,5 +1,6 @@
-// POSIX implementation of elevation and of starting programs. Only
-// operating-system code lives here.
+// POSIX implementation of elevation, of starting programs and of watching
+// other processes (Linux: /proc/<id>/stat). Only operating-system code lives
+// here.
 #include "kel/platform/process.h"
 
 #include <signal.h>
@@ -10,8 +11,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <string_view>
 #include <thread>
 
@@ -36,6 +40,39 @@ std::vector<char*> MakeArgv(const std::string& program, const std::vector<std::s
   argv.push_back(nullptr);
   return argv;
 }
+
+// What /proc/<id>/stat says of a process: its state letter and the time it
+// started (clock ticks after boot).
+struct ProcessStat {
+  char state = 0;
+  uint64_t startTime = 0;
+};
+
+// The line is "pid (command) state ..." with the start time as its 22nd
+// field; the command may hold spaces and parentheses, so the fields are
+// counted from the last ')'.
+std::optional<ProcessStat> ReadProcessStat(uint32_t id) {
+  if (id == 0) return std::nullopt;
+  std::ifstream file("/proc/" + std::to_string(id) + "/stat");
+  std::ostringstream content;
+  if (!(content << file.rdbuf())) return std::nullopt;
+  const std::string text = content.str();
+  const size_t close = text.rfind(')');
+  if (close == std::string::npos) return std::nullopt;
+  std::istringstream fields(text.substr(close + 1));
+  std::string state, field;
+  fields >> state;  // field 3
+  for (int number = 4; number <= 22; ++number) fields >> field;  // up to the start time
+  if (!fields || state.size() != 1) return std::nullopt;
+  ProcessStat stat;
+  const auto [end, code] = std::from_chars(field.data(), field.data() + field.size(), stat.startTime);
+  if (code != std::errc() || end != field.data() + field.size()) return std::nullopt;
+  stat.state = state[0];
+  return stat;
+}
+
+// A zombie (ended, not yet collected by its parent) or a dead process.
+bool HasEnded(const ProcessStat& stat) { return stat.state == 'Z' || stat.state == 'X' || stat.state == 'x'; }
 
 }  // namespace
 
@@ -163,6 +200,17 @@ int RunCommandLine(const std::string& commandLine, std::string* error) {
     }
   }
   return RunProgram(program, posix::SplitWindowsArguments(rest), error);
+}
+
+std::optional<ProcessIdentity> IdentifyProcess(uint32_t id) {
+  const std::optional<ProcessStat> stat = ReadProcessStat(id);
+  if (!stat || HasEnded(*stat)) return std::nullopt;
+  return ProcessIdentity{id, stat->startTime};
+}
+
+bool IsProcessRunning(const ProcessIdentity& process) {
+  const std::optional<ProcessStat> stat = ReadProcessStat(process.id);
+  return stat && !HasEnded(*stat) && stat->startTime == process.startTime;
 }
 
 }  // namespace kel::platform

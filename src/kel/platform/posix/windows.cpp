@@ -240,15 +240,15 @@ bool CloseWindow(WindowId window) {
   return done;
 }
 
-std::string WindowProcessExecutable(WindowId window) {
+uint32_t WindowProcessId(WindowId window) {
   Display display;
-  if (!display) return {};
+  if (!display) return 0;
   const xcb_atom_t pidAtom = display.ExistingAtom("_NET_WM_PID");
-  if (pidAtom == XCB_ATOM_NONE) return {};
+  if (pidAtom == XCB_ATOM_NONE) return 0;
   Reply<xcb_get_property_reply_t> pidReply = display.Property(window, pidAtom, XCB_ATOM_CARDINAL, 1);
-  if (!pidReply || pidReply->type != XCB_ATOM_CARDINAL) return {};
+  if (!pidReply || pidReply->type != XCB_ATOM_CARDINAL) return 0;
   const std::vector<uint32_t> pid = Cardinals(*pidReply);
-  if (pid.empty() || pid[0] == 0 || pid[0] > 0x7FFFFFFF) return {};
+  if (pid.empty() || pid[0] == 0 || pid[0] > 0x7FFFFFFF) return 0;
 
   // The process id means something only on the machine the client runs on.
   if (Reply<xcb_get_property_reply_t> machine =
@@ -256,9 +256,14 @@ std::string WindowProcessExecutable(WindowId window) {
     std::string_view client = PropertyBytes(*machine);
     client = client.substr(0, client.find('\0'));
     const std::string host = HostName();
-    if (!client.empty() && client != host && FirstLabel(client) != FirstLabel(host)) return {};
+    if (!client.empty() && client != host && FirstLabel(client) != FirstLabel(host)) return 0;
   }
-  return ProcessExecutable(pid[0]);
+  return pid[0];
+}
+
+std::string WindowProcessExecutable(WindowId window) {
+  const uint32_t pid = WindowProcessId(window);
+  return pid != 0 ? ProcessExecutable(pid) : std::string();
 }
 
 }  // namespace kel::platform
