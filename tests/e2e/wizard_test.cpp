@@ -16,16 +16,6 @@ namespace {
 namespace fs = std::filesystem;
 using Files = std::vector<std::string>;
 
-// Every file below the folder, relative to it, sorted.
-Files TreeOf(const std::string& folder) {
-  Files files;
-  if (!fs::exists(folder)) return files;
-  for (const auto& entry : fs::recursive_directory_iterator(folder))
-    if (entry.is_regular_file()) files.push_back(fs::relative(entry.path(), folder).string());
-  std::sort(files.begin(), files.end());
-  return files;
-}
-
 // The lines of a section of an INI text.
 Files SectionLines(const std::string& text, const std::string& section) {
   Files lines;

@@ -6,7 +6,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <cstring>
 
 #include "kel/base/text.h"
@@ -128,6 +130,16 @@ int RunInSandbox(const Sandbox& sandbox, const std::string& program, const std::
   const int status = running.Finish();
   if (output) *output = running.Output();
   return status;
+}
+
+std::vector<std::string> TreeOf(const std::string& folder) {
+  namespace fs = std::filesystem;
+  std::vector<std::string> files;
+  if (!fs::exists(folder)) return files;
+  for (const auto& entry : fs::recursive_directory_iterator(folder))
+    if (entry.is_regular_file() || entry.is_symlink()) files.push_back(fs::relative(entry.path(), folder).string());
+  std::sort(files.begin(), files.end());
+  return files;
 }
 
 std::string IniValue(const std::string& text, const std::string& section, const std::string& key) {

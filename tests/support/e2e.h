@@ -68,6 +68,10 @@ int RunSetup(const Sandbox& sandbox, const std::vector<std::string>& args, std::
 int RunInSandbox(const Sandbox& sandbox, const std::string& program, const std::vector<std::string>& args,
                  std::string* output = nullptr, const RunOptions& options = {});
 
+// Every file (and link) below the folder, relative to it, sorted; empty
+// when the folder does not exist.
+std::vector<std::string> TreeOf(const std::string& folder);
+
 // Reads an INI value the simple way (first "[section]" then "key="), for
 // checking files the setup wrote; "" when missing.
 std::string IniValue(const std::string& text, const std::string& section, const std::string& key);

@@ -12,14 +12,10 @@
 #include <QPushButton>
 #include <QTest>
 #include <atomic>
-#include <chrono>
 #include <condition_variable>
-#include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 
 #include "kel/ui/dialog_answers.h"
 #include "setup/core/action.h"
@@ -32,6 +28,7 @@
 #include "setup/ui/wizard_form.h"
 #include "setup/ui/wizard_front_end.h"
 #include "support/session_fixture.h"
+#include "support/watchdog.h"
 
 namespace orvi::test {
 
@@ -156,33 +153,6 @@ class TCountingAction : public setup::TSetupAction {
 class TFailingAction : public setup::TSetupAction {
  public:
   void Execute() override { throw setup::EInstallerInstallError("failed on purpose"); }
-};
-
-// Ends the test program when a test hangs (a deadlock shows as a failure,
-// not as a test run that never ends).
-class TWatchdog {
- public:
-  explicit TWatchdog(int seconds) : thread_([this, seconds] {
-    std::unique_lock lock(mutex_);
-    if (!done_.wait_for(lock, std::chrono::seconds(seconds), [this] { return finished_; })) {
-      std::fprintf(stderr, "test hangs: %s\n", ::testing::UnitTest::GetInstance()->current_test_info()->name());
-      std::abort();
-    }
-  }) {}
-  ~TWatchdog() {
-    {
-      std::lock_guard lock(mutex_);
-      finished_ = true;
-    }
-    done_.notify_all();
-    thread_.join();
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable done_;
-  bool finished_ = false;
-  std::thread thread_;
 };
 
 class WizardTest : public ::testing::Test {
