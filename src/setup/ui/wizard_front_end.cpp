@@ -54,7 +54,7 @@ bool TWizardFrontEnd::DisplayAvailable() {
 }
 
 bool TWizardFrontEnd::EnsureApplication() {
-  if (application_) return true;
+  if (QApplication::instance()) return true;
   if (!DisplayAvailable()) return false;
   application_ = std::make_unique<QApplication>(argc_, argv_);
   QApplication::setApplicationName("Setup");

@@ -48,7 +48,8 @@ class TWizardFrontEnd : public ISetupFrontEnd {
   static bool DisplayAvailable();
 
  private:
-  // The application object; false when no display can be reached.
+  // The application object (made here unless there is one); false when no
+  // display can be reached.
   bool EnsureApplication();
 
   enum class TWindows { Undecided, Shown, None };
