@@ -17,8 +17,8 @@
 #include <filesystem>
 #include <string>
 
-#include "setup_payload.h"
 #include "setup/package/package.h"
+#include "setup_payload.h"
 
 namespace fs = std::filesystem;
 

@@ -2,7 +2,7 @@
 //
 //   start-up  from starting the demo Setup to its language dialog being up,
 //             beside a minimal Qt Widgets program of ours that shows one
-//             dialog (bench_minimal_dialog); limit 1.5 x
+//             dialog (minimal-dialog); limit 1.5 x
 //   install   an interactive installation of a ~150 MB payload through every
 //             page of the wizard, driven by a wizard script, beside the
 //             silent installation of the same Setup; limit 1.05 x (the
@@ -99,7 +99,7 @@ int main(int argc, char** argv) {
   fs::create_directories(machine);
   for (int round = 0; round < 10; ++round) {
     bench::MeasureBest("minimal", false, [&] {
-      SecondsToOutput({display, platform, runtime}, (bin / "bench/bench_minimal_dialog").string(), "shown");
+      SecondsToOutput({display, platform, runtime}, (bin / "bench/minimal-dialog").string(), "shown");
     });
     bench::MeasureBest("startup", false, [&] {
       SecondsToOutput({display, platform, runtime, "ORVI_SETUP_SANDBOX=" + machine.string(),
