@@ -15,7 +15,7 @@ namespace setup {
 
 namespace {
 
-constexpr int kTickMilliseconds = 20;
+constexpr int kTickMilliseconds = 5;
 constexpr int kStepTimeoutTicks = 120 * 1000 / kTickMilliseconds;
 
 TWizardForm* Wizard() {
