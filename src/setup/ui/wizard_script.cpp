@@ -16,7 +16,7 @@ namespace setup {
 namespace {
 
 constexpr int kTickMilliseconds = 5;
-constexpr int kStepTimeoutTicks = 120 * 1000 / kTickMilliseconds;
+constexpr qint64 kStepTimeoutMilliseconds = 120 * 1000;
 
 TWizardForm* Wizard() {
   for (QWidget* widget : QApplication::topLevelWidgets())
@@ -64,6 +64,7 @@ TWizardScript::TWizardScript(std::vector<std::string> steps) : steps_(std::move(
   kel::TKELDialogAnswers::SetObserver([](const kel::TKELDialogRecord& record) {
     Log("dialog \"" + record.caption + "\" answered " + record.answer + (record.scripted ? "" : " (unscripted)"));
   });
+  stepClock_.start();
   connect(&timer_, &QTimer::timeout, this, [this] { Tick(); });
   timer_.start(kTickMilliseconds);
   // The answers at the start are there before the first dialog asks.
@@ -79,7 +80,7 @@ void TWizardScript::Tick() {
   // Several steps at one tick when they can be carried out at once.
   while (next_ < steps_.size()) {
     if (!TryStep(steps_[next_])) {
-      if (++waitedTicks_ > kStepTimeoutTicks) {
+      if (stepClock_.elapsed() > kStepTimeoutMilliseconds) {
         Log("step " + std::to_string(next_ + 1) + " (" + steps_[next_] + ") timed out");
         std::_Exit(kExitTimedOut);
       }
@@ -87,7 +88,7 @@ void TWizardScript::Tick() {
     }
     Log(steps_[next_]);
     ++next_;
-    waitedTicks_ = 0;
+    stepClock_.restart();
   }
   timer_.stop();
 }

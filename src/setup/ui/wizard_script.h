@@ -24,6 +24,7 @@
 // sandboxed run (ORVI_SETUP_SANDBOX).
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 #include <memory>
@@ -54,7 +55,7 @@ class TWizardScript : public QObject {
 
   std::vector<std::string> steps_;
   size_t next_ = 0;
-  int waitedTicks_ = 0;
+  QElapsedTimer stepClock_;  // since the current step began
   QTimer timer_;
 };
 
