@@ -7,12 +7,16 @@
 //             the wizard, driven by a wizard script, beside the silent
 //             installation of the same Setup, whole process against whole
 //             process (both open the 150 MB package first); limit 1.05 x:
-//             the progress display must not slow the worker. The time from
-//             the wizard's Install click to its finish page is shown too.
+//             the progress display must not slow the worker. Each round
+//             runs both, one right after the other, and the limit is judged
+//             on the median of the rounds' ratios (the pairs share the
+//             machine's load). The time from the wizard's Install click to
+//             its finish page is shown too.
 //
 // The windows go to an Xvfb server of the benchmark's own when Xvfb is
 // installed, else to Qt's offscreen platform. The sides run in turns; the
-// best time of each is compared. Exits with 1 when a limit is exceeded.
+// start-up compares the best time of each. Exits with 1 when a limit is
+// exceeded.
 //
 //   build-bench/bench/bench_wizard [megabytes]
 #include <fcntl.h>
@@ -21,6 +25,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -147,6 +152,7 @@ int main(int argc, char** argv) {
       "ORVI_SETUP_WIZARD_SCRIPT=answer:English; page:PageWelcome; click:bNext; page:PageLicense; click:L1; "
       "click:bNext; page:PageReadyToInstall; click:bNext; page:PageFinish; click:bNext";
   double silent = -1, wizard = -1, wizardRun = -1;
+  std::vector<double> ratios;
   for (int round = 0; round < 5; ++round) {
     const fs::path silentMachine = work / ("silent" + std::to_string(round));
     const fs::path wizardMachine = work / ("wizard" + std::to_string(round));
@@ -167,12 +173,14 @@ int main(int argc, char** argv) {
     KeepBest(silent, quiet.total);
     KeepBest(wizard, shown.total);
     KeepBest(wizardRun, installing);
+    ratios.push_back(shown.total / quiet.total);
     fs::remove_all(silentMachine);
     fs::remove_all(wizardMachine);
   }
-  const double installRatio = wizard / silent;
-  std::printf("install: through the wizard %.3f s (Install to the finish page %.3f s), silent %.3f s; ratio %.3f "
-              "(limit 1.05)\n",
+  std::sort(ratios.begin(), ratios.end());
+  const double installRatio = ratios[ratios.size() / 2];
+  std::printf("install: best through the wizard %.3f s (Install to the finish page %.3f s), best silent %.3f s; "
+              "median ratio of the rounds %.3f (limit 1.05)\n",
               wizard, wizardRun, silent, installRatio);
 
   server.reset();
