@@ -14,6 +14,10 @@ find_package(OpenSSL REQUIRED COMPONENTS Crypto)
 # The wizard and its toolkit only (see orvi_add_qt_library).
 find_package(Qt6 6.4 REQUIRED COMPONENTS Widgets)
 
+# Keys typed on an X server by the tests and benchmarks of the wizard.
+if(ORVI_BUILD_TESTS OR ORVI_BUILD_BENCHMARKS)
+  pkg_check_modules(XCB_XTEST REQUIRED IMPORTED_TARGET xcb-xtest)
+endif()
 if(ORVI_BUILD_TESTS)
   find_package(GTest REQUIRED)
   # QTest drives the widgets in the toolkit's tests.

@@ -22,15 +22,6 @@ std::string PayloadFile(const std::string& name) {
   return ReadFileBytes(std::string(ORVI_BINARY_DIR) + "/data/demo/payload/" + name);
 }
 
-// Every file below the folder, relative to it, sorted.
-std::vector<std::string> TreeOf(const std::string& folder) {
-  std::vector<std::string> files;
-  for (const auto& entry : fs::recursive_directory_iterator(folder))
-    if (entry.is_regular_file()) files.push_back(fs::relative(entry.path(), folder).string());
-  std::sort(files.begin(), files.end());
-  return files;
-}
-
 // The shortcut files anywhere in the sandbox, relative to it.
 std::vector<std::string> ShortcutsIn(const Sandbox& sandbox) {
   std::vector<std::string> found;

@@ -22,16 +22,6 @@ namespace {
 namespace fs = std::filesystem;
 using Files = std::vector<std::string>;
 
-// Every file below the folder, relative to it, sorted.
-Files TreeOf(const std::string& folder) {
-  Files files;
-  if (!fs::exists(folder)) return files;
-  for (const auto& entry : fs::recursive_directory_iterator(folder))
-    if (entry.is_regular_file() || entry.is_symlink()) files.push_back(fs::relative(entry.path(), folder).string());
-  std::sort(files.begin(), files.end());
-  return files;
-}
-
 std::string PayloadFile(const std::string& name) {
   return ReadFileBytes(std::string(ORVI_BINARY_DIR) + "/data/demo/payload/" + name);
 }

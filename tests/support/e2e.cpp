@@ -6,7 +6,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <cstring>
 
 #include "kel/base/stream.h"
@@ -24,19 +26,24 @@ int RunSetup(const Sandbox& sandbox, const std::vector<std::string>& args, std::
   return RunInSandbox(sandbox, DemoSetupPath(), args, output, options);
 }
 
-int RunInSandbox(const Sandbox& sandbox, const std::string& program, const std::vector<std::string>& args,
-                 std::string* output, const RunOptions& options) {
+RunningProgram::RunningProgram(const Sandbox& sandbox, const std::string& program,
+                               const std::vector<std::string>& args, const RunOptions& options)
+    : timeoutSeconds_(options.timeoutSeconds) {
   int outPipe[2], inPipe[2];
-  if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(inPipe, O_CLOEXEC) != 0) return -1;
+  if (pipe2(outPipe, O_CLOEXEC) != 0) return;
+  if (pipe2(inPipe, O_CLOEXEC) != 0) {
+    close(outPipe[0]);
+    close(outPipe[1]);
+    return;
+  }
   std::vector<std::string> storage = {program};
   storage.insert(storage.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (std::string& item : storage) argv.push_back(item.data());
   argv.push_back(nullptr);
 
-  const pid_t pid = fork();
-  if (pid < 0) return -1;
-  if (pid == 0) {
+  pid_ = fork();
+  if (pid_ == 0) {
     setpgid(0, 0);
     dup2(options.input.empty() ? open("/dev/null", O_RDONLY) : inPipe[0], 0);
     dup2(outPipe[1], 1);
@@ -56,36 +63,85 @@ int RunInSandbox(const Sandbox& sandbox, const std::string& program, const std::
   }
   close(outPipe[1]);
   close(inPipe[0]);
-  if (!options.input.empty()) {
+  if (pid_ > 0 && !options.input.empty()) {
     const ssize_t written = write(inPipe[1], options.input.data(), options.input.size());
     (void)written;
   }
   close(inPipe[1]);
+  if (pid_ > 0)
+    outFd_ = outPipe[0];
+  else
+    close(outPipe[0]);
+}
 
-  std::string collected;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(options.timeoutSeconds);
+RunningProgram::~RunningProgram() {
+  if (pid_ > 0) {
+    kill(-pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+  if (outFd_ >= 0) close(outFd_);
+}
+
+bool RunningProgram::ReadSome(int timeoutMilliseconds) {
+  if (outFd_ < 0) return false;
+  pollfd entry{outFd_, POLLIN, 0};
+  if (poll(&entry, 1, timeoutMilliseconds) <= 0) return true;
   char buffer[4096];
+  const ssize_t n = read(outFd_, buffer, sizeof buffer);
+  if (n <= 0) {  // every writer is gone
+    close(outFd_);
+    outFd_ = -1;
+    return false;
+  }
+  output_.append(buffer, static_cast<size_t>(n));
+  return true;
+}
+
+bool RunningProgram::WaitForOutput(const std::string& text, int timeoutSeconds) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
   for (;;) {
-    pollfd entry{outPipe[0], POLLIN, 0};
-    const int ready = poll(&entry, 1, 200);
-    if (ready > 0) {
-      const ssize_t n = read(outPipe[0], buffer, sizeof buffer);
-      if (n <= 0) break;  // every writer is gone
-      collected.append(buffer, static_cast<size_t>(n));
+    const size_t found = output_.find(text, searchFrom_);
+    if (found != std::string::npos) {
+      searchFrom_ = found + text.size();
+      return true;
     }
+    if (std::chrono::steady_clock::now() > deadline || !ReadSome(200)) return false;
+  }
+}
+
+int RunningProgram::Finish() {
+  if (pid_ <= 0) return status_;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds_);
+  while (ReadSome(200)) {
     if (std::chrono::steady_clock::now() > deadline) {
-      kill(-pid, SIGKILL);
-      collected += "\n[test: timed out]\n";
+      kill(-pid_, SIGKILL);
+      output_ += "\n[test: timed out]\n";
       break;
     }
   }
-  close(outPipe[0]);
   int status = 0;
-  waitpid(pid, &status, 0);
-  if (output) *output = collected;
-  if (WIFEXITED(status)) return WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-  return -1;
+  waitpid(pid_, &status, 0);
+  pid_ = -1;
+  status_ = WIFEXITED(status) ? WEXITSTATUS(status) : WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
+  return status_;
+}
+
+int RunInSandbox(const Sandbox& sandbox, const std::string& program, const std::vector<std::string>& args,
+                 std::string* output, const RunOptions& options) {
+  RunningProgram running(sandbox, program, args, options);
+  const int status = running.Finish();
+  if (output) *output = running.Output();
+  return status;
+}
+
+std::vector<std::string> TreeOf(const std::string& folder) {
+  namespace fs = std::filesystem;
+  std::vector<std::string> files;
+  if (!fs::exists(folder)) return files;
+  for (const auto& entry : fs::recursive_directory_iterator(folder))
+    if (entry.is_regular_file() || entry.is_symlink()) files.push_back(fs::relative(entry.path(), folder).string());
+  std::sort(files.begin(), files.end());
+  return files;
 }
 
 void WriteUninstallData(const std::string& path, const std::vector<std::string>& entries) {

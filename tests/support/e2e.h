@@ -2,6 +2,8 @@
 // as a user would, inside a sandbox machine, for end-to-end tests.
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 #include <utility>
 #include <vector>
@@ -25,6 +27,38 @@ struct RunOptions {
   int timeoutSeconds = 300;
 };
 
+// A program started in the sandbox (as RunInSandbox does) whose output is
+// read while it runs. Its process group is killed when it is dropped
+// unfinished.
+class RunningProgram {
+ public:
+  RunningProgram(const Sandbox& sandbox, const std::string& program, const std::vector<std::string>& args,
+                 const RunOptions& options = {});
+  ~RunningProgram();
+  RunningProgram(const RunningProgram&) = delete;
+  RunningProgram& operator=(const RunningProgram&) = delete;
+
+  // Reads the output until `text` appears after the previous match (or
+  // the start), the output ends or the time is up; true when it appeared.
+  bool WaitForOutput(const std::string& text, int timeoutSeconds);
+  // Reads the output to its end (or the options' timeout, then kills the
+  // program) and waits for the program: its exit status (128 + signal when
+  // killed, -1 when it could not run).
+  int Finish();
+  const std::string& Output() const { return output_; }
+
+ private:
+  // Reads what is there within the time; false once the output has ended.
+  bool ReadSome(int timeoutMilliseconds);
+
+  pid_t pid_ = -1;
+  int outFd_ = -1;
+  int timeoutSeconds_;
+  std::string output_;
+  size_t searchFrom_ = 0;
+  int status_ = -1;
+};
+
 // Runs `program` with `args` and ORVI_SETUP_SANDBOX set to the sandbox and
 // waits for it. Standard output and error are collected into `output`.
 // Returns the exit status (128 + signal when killed, -1 when it could not
@@ -36,6 +70,10 @@ int RunInSandbox(const Sandbox& sandbox, const std::string& program, const std::
 
 // Writes an uninstall package (Uninstall.dat) whose log lists the entries.
 void WriteUninstallData(const std::string& path, const std::vector<std::string>& entries);
+
+// Every file (and link) below the folder, relative to it, sorted; empty
+// when the folder does not exist.
+std::vector<std::string> TreeOf(const std::string& folder);
 
 // Reads an INI value the simple way (first "[section]" then "key="), for
 // checking files the setup wrote; "" when missing.

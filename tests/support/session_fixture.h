@@ -12,6 +12,7 @@
 
 #include "setup/core/dispatcher.h"
 #include "setup/core/notify.h"
+#include "setup/core/page_class.h"
 #include "setup/core/prompt.h"
 #include "setup/core/product_info.h"
 #include "setup/core/session.h"
@@ -85,9 +86,12 @@ class TTestProduct : public setup::TSetupProductInfo {
   void PopulateActions(const TAddAction& add) override {
     for (const setup::TSetupActionClass& action : Actions) add(action);
   }
-  void PopulatePages(const TAddPage&) override {}
+  void PopulatePages(const TAddPage& add) override {
+    for (const setup::TSetupPageClass& page : Pages) add(page);
+  }
 
   static inline std::vector<setup::TSetupActionClass> Actions;
+  static inline std::vector<setup::TSetupPageClass> Pages;
   static inline bool canUpdate = false;
   static inline bool portable = false;
   static inline int installedVersion = 0;
@@ -107,6 +111,7 @@ class TTestProductScope {
  private:
   static void Reset() {
     TTestProduct::Actions.clear();
+    TTestProduct::Pages.clear();
     TTestProduct::canUpdate = false;
     TTestProduct::portable = false;
     TTestProduct::installedVersion = 0;

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
+#include <xcb/xtest.h>
 
 #include <cerrno>
 #include <chrono>
@@ -41,7 +42,7 @@ std::string HostName() {
 
 // --- XvfbServer -------------------------------------------------------------------
 
-XvfbServer::XvfbServer() {
+XvfbServer::XvfbServer(const std::string& screen) {
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) return;
   // Xvfb writes the display number it chose to this descriptor of its own.
@@ -54,7 +55,7 @@ XvfbServer::XvfbServer() {
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
   const std::string fdText = std::to_string(kChildFd);
-  const char* argv[] = {"Xvfb", "-displayfd", fdText.c_str(), "-nolisten", "tcp", "-noreset", "-screen", "0", "320x240x24", nullptr};
+  const char* argv[] = {"Xvfb", "-displayfd", fdText.c_str(), "-nolisten", "tcp", "-noreset", "-screen", "0", screen.c_str(), nullptr};
   const int spawned = posix_spawnp(&pid_, "Xvfb", &actions, nullptr, const_cast<char* const*>(argv), environ);
   posix_spawn_file_actions_destroy(&actions);
   close(fds[1]);
@@ -83,6 +84,41 @@ XvfbServer::~XvfbServer() {
   kill(pid_, SIGTERM);
   int status = 0;
   waitpid(pid_, &status, 0);
+}
+
+// --- PressKeys ----------------------------------------------------------------------
+
+bool PressKeys(const std::string& display, const std::vector<uint32_t>& keysyms) {
+  xcb_connection_t* connection = xcb_connect(display.c_str(), nullptr);
+  if (xcb_connection_has_error(connection) != 0) {
+    xcb_disconnect(connection);
+    return false;
+  }
+  const xcb_setup_t* setup = xcb_get_setup(connection);
+  const int count = setup->max_keycode - setup->min_keycode + 1;
+  xcb_get_keyboard_mapping_reply_t* mapping = xcb_get_keyboard_mapping_reply(
+      connection, xcb_get_keyboard_mapping(connection, setup->min_keycode, static_cast<uint8_t>(count)), nullptr);
+  std::vector<uint8_t> keycodes;
+  if (mapping != nullptr) {
+    const xcb_keysym_t* symbols = xcb_get_keyboard_mapping_keysyms(mapping);
+    for (const uint32_t keysym : keysyms)
+      for (int code = 0; code < count; ++code)
+        if (symbols[code * mapping->keysyms_per_keycode] == keysym) {
+          keycodes.push_back(static_cast<uint8_t>(setup->min_keycode + code));
+          break;
+        }
+  }
+  std::free(mapping);
+  const bool found = keycodes.size() == keysyms.size();
+  if (found) {
+    for (const uint8_t code : keycodes)
+      xcb_test_fake_input(connection, XCB_KEY_PRESS, code, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+    for (auto code = keycodes.rbegin(); code != keycodes.rend(); ++code)
+      xcb_test_fake_input(connection, XCB_KEY_RELEASE, *code, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+    RoundTrip(connection);
+  }
+  xcb_disconnect(connection);
+  return found;
 }
 
 // --- TestWindow -------------------------------------------------------------------

@@ -19,7 +19,8 @@ namespace orvi::test {
 // Xvfb, started on a free display number; stopped when this goes away.
 class XvfbServer {
  public:
-  XvfbServer();
+  // `screen` is Xvfb's WIDTHxHEIGHTxDEPTH.
+  explicit XvfbServer(const std::string& screen = "320x240x24");
   ~XvfbServer();
   XvfbServer(const XvfbServer&) = delete;
   XvfbServer& operator=(const XvfbServer&) = delete;
@@ -81,6 +82,12 @@ class TestWindow {
 // Sets a list of windows as a property (type WINDOW) of the root window, as a
 // window manager publishes _NET_CLIENT_LIST; an empty list deletes it.
 void SetRootWindowList(const std::string& display, const std::string& property, const std::vector<uint32_t>& windows);
+
+// Types keys on the display as its keyboard would (XTEST): the keys named by
+// their keysyms are pressed in order and released in reverse order, so
+// {XK_Shift_L, XK_Tab} is Shift+Tab. False when the display or a key is
+// missing.
+bool PressKeys(const std::string& display, const std::vector<uint32_t>& keysyms);
 
 // Polls the condition every few milliseconds until it holds or the time is up.
 bool WaitFor(const std::function<bool()>& condition, int timeoutMilliseconds = 10000);

@@ -16,6 +16,11 @@ namespace kel::platform {
 // The environment variable that selects the sandbox.
 inline constexpr const char* kSandboxVariable = "ORVI_SETUP_SANDBOX";
 
+// The test hook that scripts a sandboxed wizard's answers. Alone of the
+// hooks it goes on to an elevated copy of a sandboxed run: it does only what
+// the user at the window could do.
+inline constexpr const char* kWizardScriptVariable = "ORVI_SETUP_WIZARD_SCRIPT";
+
 // True when ORVI_SETUP_SANDBOX is set and not empty.
 bool IsSandboxed();
 

@@ -13,6 +13,10 @@ namespace kel::platform {
 
 using WindowId = uint32_t;
 
+// Whether the display named by DISPLAY accepts a connection (windows can be
+// shown there).
+bool DisplayReachable();
+
 // Top-level windows whose WM_CLASS class part equals `className` (exactly),
 // in the server's stacking order.
 std::vector<WindowId> FindTopLevelWindows(const std::string& className);

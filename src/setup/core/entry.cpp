@@ -78,6 +78,11 @@ bool RunsFromTemporaryFolder() {
   return kel::platform::IsTemporaryDirectory(kel::kelExtractFilePath(kel::platform::ExecutablePath()));
 }
 
+int ExitCodeOf(const TSetup& session) {
+  if (!session.HasErrors()) return secSuccess;
+  return session.AbortedByUser() ? secAbortedByUser : secFailed;
+}
+
 int Run(ISetupFrontEnd& frontEnd) {
   const std::string params = kel::GetCommandLineParams();
   if (!TSetupProductInfo::RegisteredClass()) throw EInstallerGeneralError("Setup is malformed");
@@ -100,6 +105,7 @@ int Run(ISetupFrontEnd& frontEnd) {
 
   TSetup session(params, TSetupResources::OpenProgram(kel::platform::ExecutablePath()), frontEnd.CreateDispatcher(),
                  frontEnd.CreatePrompt());
+  frontEnd.SessionCreated(session);
   if (session.Mode() == TSetupMode::Install && session.RequestedDestPath() != session.DestPath())
     frontEnd.ShowNotice(kel::kelFormat(
         "The destination \"%s\" was changed to \"%s\": folder names cannot hold \\ < > * : ? | \" or control "
@@ -123,22 +129,27 @@ int Run(ISetupFrontEnd& frontEnd) {
 
   if (session.HasFlag(sfSILENT)) {
     session.Start(true);
-  } else if (!frontEnd.RunWizard(session)) {
-    if (!session.HasFlag(sfAUTO))
-      throw EInstallerGeneralError(
-          "This Setup has no wizard. Run it unattended: /AUTO[=folder] /SILENT (see the README for the switches).");
+  } else if (frontEnd.RunWizard(session)) {
+    // The wizard has shown the errors on its finish page and started the
+    // post-installation programs; closed before the run ended, it was
+    // stopped by the user.
+    if (session.State() != TSetupState::Finished) return secAbortedByUser;
+    return ExitCodeOf(session);
+  } else if (session.HasFlag(sfAUTO)) {
     frontEnd.FollowRun(session);
+  } else {
+    throw EInstallerGeneralError(
+        "No display is available to show the setup wizard. Run the setup unattended instead: "
+        "/AUTO[=folder] /SILENT (see the README for the switches).");
   }
-  const bool unattended = session.HasFlag(sfSILENT) || session.HasFlag(sfAUTO);
+  // Unattended from here on: the wizard shows its notices itself.
   const kel::TKELStringList notices = session.Notices();
-  if (unattended)
-    for (const auto& notice : notices.Items()) frontEnd.ShowNotice(notice.text);
+  for (const auto& notice : notices.Items()) frontEnd.ShowNotice(notice.text);
   if (session.HasErrors()) {
-    // The wizard has shown them on its finish page already.
-    if (unattended) frontEnd.ShowError(EInstallerInstallError(session.Errors().Text()).Message());
-    return session.AbortedByUser() ? secAbortedByUser : secFailed;
+    frontEnd.ShowError(EInstallerInstallError(session.Errors().Text()).Message());
+    return ExitCodeOf(session);
   }
-  if (unattended) session.RunPostActions();
+  session.RunPostActions();
   return secSuccess;
 }
 

@@ -18,12 +18,19 @@ class TSetup;
 class ISetupFrontEnd {
  public:
   virtual ~ISetupFrontEnd() = default;
+  // The hand-over and the questions the session starts with.
   virtual std::unique_ptr<ISetupDispatcher> CreateDispatcher() = 0;
   virtual std::unique_ptr<ISetupUserPrompt> CreatePrompt() = 0;
+  // Called once the session exists and knows its mode and flags, before
+  // anything is shown: a front end with windows decides here whether this
+  // run shows any (not when it is silent, nor without a display) and then
+  // gives the session its own hand-over and questions.
+  virtual void SessionCreated(TSetup& /*session*/) {}
   // The language dialog; nullptr takes the preselected language.
   virtual ISetupLanguageDialog* LanguageDialog() = 0;
-  // Shows the wizard until it closes (the wizard starts the worker and the
-  // post-installation programs). False when this front end has none.
+  // Shows the wizard until it closes; the wizard starts the worker, shows
+  // the errors of the run and starts the post-installation programs. False
+  // when this front end shows no wizard.
   virtual bool RunWizard(TSetup& session) = 0;
   // Runs the worker of an unattended run that still shows its progress
   // (AUTO without SILENT) and follows it until it has finished.

@@ -52,6 +52,13 @@ TSetup::~TSetup() {
   gSession = nullptr;
 }
 
+void TSetup::SetUserInterface(std::unique_ptr<ISetupDispatcher> dispatcher, std::unique_ptr<ISetupUserPrompt> prompt) {
+  // The worker holds on to the dispatcher while it runs.
+  if (worker_) throw EInstallerMysteryError("The user interface cannot change during a run");
+  dispatcher_ = std::move(dispatcher);
+  prompt_ = std::move(prompt);
+}
+
 void TSetup::ReadSwitches(const std::string& params) {
   if (resources_->HasProductFile("Uninstall.ini")) {
     mode_ = TSetupMode::Uninstall;
@@ -198,6 +205,10 @@ void TSetup::Start(bool wait) {
 }
 
 void TSetup::FreeWorker() { worker_.reset(); }
+
+void TSetup::StopWorker() {
+  if (worker_) worker_->Terminate();
+}
 
 void TSetup::RunPostActions() {
   if (HasErrors() || mode_ != TSetupMode::Install) return;

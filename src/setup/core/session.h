@@ -91,6 +91,10 @@ class TSetup {
   TSetupExtractHelper& Extractor() { return *extractor_; }
   ISetupDispatcher& Dispatcher() { return *dispatcher_; }
   ISetupUserPrompt& Prompt() { return *prompt_; }
+  // A front end that shows windows takes over the hand-over of calls and the
+  // questions once it knows the run is not silent. Only before the worker
+  // has started; fails with EInstallerMysteryError afterwards.
+  void SetUserInterface(std::unique_ptr<ISetupDispatcher> dispatcher, std::unique_ptr<ISetupUserPrompt> prompt);
   TSetupState State() const { return state_; }
 
   // The error list: texts collected during the run, in order.
@@ -114,6 +118,9 @@ class TSetup {
   void Start(bool wait);
   // Stops and frees the worker, if any.
   void FreeWorker();
+  // Asks a running worker to stop after its current action and returns at
+  // once (FreeWorker then waits for it).
+  void StopWorker();
   // Starts the script's post-installation programs that are switched on.
   void RunPostActions();
 

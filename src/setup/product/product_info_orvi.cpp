@@ -62,9 +62,18 @@ void TProductInfoORVI::PopulateActions(const TAddAction& add) {
   }
 }
 
-void TProductInfoORVI::PopulatePages(const TAddPage&) {
-  // The wizard's pages (welcome, licence, setup, add-ons, integration, ready;
-  // the uninstall options) are listed here when the wizard is built in.
+void TProductInfoORVI::PopulatePages(const TAddPage& add) {
+  const TSetupMode mode = TSetup::Instance().Mode();
+  if (mode == TSetupMode::Install) {
+    add(kSetupPageWelcome);
+    add(kSetupPageLicense);
+    add(kSetupPageSetup);
+    if (AddonsAvailable()) add(kSetupPageAddons);
+    add(kSetupPageIntegration);
+    add(kSetupPageReadyToInstall);
+  } else if (mode == TSetupMode::Uninstall) {
+    add(kSetupPageUninstallParams);
+  }
 }
 
 }  // namespace setup

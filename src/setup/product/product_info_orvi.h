@@ -7,9 +7,17 @@
 #include <string_view>
 
 #include "kel/base/ini_file.h"
+#include "setup/core/page_class.h"
 #include "setup/core/product_info.h"
 
 namespace setup {
+
+// The product's own wizard pages (their widgets live in the product's user
+// interface library, which registers them with the wizard).
+inline constexpr TSetupPageClass kSetupPageSetup{"TSetupPageSetup"};
+inline constexpr TSetupPageClass kSetupPageAddons{"TSetupPageAddons"};
+inline constexpr TSetupPageClass kSetupPageIntegration{"TSetupPageIntegration"};
+inline constexpr TSetupPageClass kSetupPageUninstallParams{"TSetupPageUninstallParams"};
 
 class TProductInfoORVI : public TSetupProductInfo {
  public:
@@ -32,6 +40,8 @@ class TProductInfoORVI : public TSetupProductInfo {
   // copies its [Integration] choices into the option store.
   void LoadInstalledInfo() override;
   void PopulateActions(const TAddAction& add) override;
+  // Installation: welcome, licence, setup, add-ons (when available),
+  // integration, ready to install; uninstallation: the uninstall options.
   void PopulatePages(const TAddPage& add) override;
 
   // Whether the add-ons page (and action) is part of this run: an

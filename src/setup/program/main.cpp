@@ -1,11 +1,13 @@
 // The Setup program: registers the product and runs the setup entry with the
-// console front end (unattended runs). The packages it installs are attached
-// to this executable afterwards (setup-pack attach).
+// wizard's front end (which serves silent runs and runs without a display on
+// the console). The packages it installs are attached to this executable
+// afterwards (setup-pack attach).
 #include "setup/core/entry.h"
 #include "setup/product/product_info_orvi.h"
+#include "setup/ui/wizard_front_end.h"
 
-int main() {
+int main(int argc, char** argv) {
   setup::RegisterProductORVI();
-  setup::TSetupConsoleFrontEnd frontEnd;
+  setup::TWizardFrontEnd frontEnd(argc, argv);
   return setup::RunSetup(frontEnd);
 }

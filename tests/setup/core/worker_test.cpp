@@ -19,6 +19,7 @@
 #include "setup/core/errors.h"
 #include "setup/core/session.h"
 #include "support/session_fixture.h"
+#include "support/watchdog.h"
 
 namespace setup {
 namespace {
@@ -27,6 +28,7 @@ using orvi::test::SessionFixture;
 using orvi::test::SessionSpec;
 using orvi::test::TRecordingListener;
 using orvi::test::TTestProduct;
+using orvi::test::TWatchdog;
 
 class TTestAction : public TSetupAction {
  public:
@@ -55,34 +57,6 @@ class TStep : public TTestAction {
 const std::vector<TSetupActionClass> kThreeSteps = {TSetupActionClass::Of<TStep<0>>("TStep0"),
                                                     TSetupActionClass::Of<TStep<1>>("TStep1"),
                                                     TSetupActionClass::Of<TStep<2>>("TStep2")};
-
-// Ends the test program when a test hangs, instead of leaving a deadlock to
-// the test runner's time limit.
-class TWatchdog {
- public:
-  TWatchdog()
-      : thread_([this] {
-          std::unique_lock lock(mutex_);
-          if (!disarmed_.wait_for(lock, std::chrono::seconds(60), [this] { return done_; })) {
-            std::fputs("The test hangs (deadlock?): stopping the program.\n", stderr);
-            std::abort();
-          }
-        }) {}
-  ~TWatchdog() {
-    {
-      std::lock_guard lock(mutex_);
-      done_ = true;
-    }
-    disarmed_.notify_all();
-    thread_.join();
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable disarmed_;
-  bool done_ = false;
-  std::thread thread_;
-};
 
 class WorkerTest : public ::testing::Test {
  protected:

@@ -29,7 +29,7 @@ namespace {
 bool IsSessionVariable(std::string_view name) {
   static constexpr std::string_view kExact[] = {"DISPLAY",         "XAUTHORITY", "WAYLAND_DISPLAY",
                                                 "XDG_RUNTIME_DIR", "DBUS_SESSION_BUS_ADDRESS",
-                                                "LANG",            "LANGUAGE"};
+                                                "LANG",            "LANGUAGE",   "QT_QPA_PLATFORM"};
   for (std::string_view exact : kExact)
     if (name == exact) return true;
   return name.starts_with("LC_");
@@ -41,6 +41,10 @@ bool IsInvokerVariable(std::string_view name) {
 }
 
 std::string_view VariableName(std::string_view entry) { return entry.substr(0, entry.find('=')); }
+
+// A sandboxed run is a test's: the script of its wizard's answers goes on
+// to the elevated copy.
+bool IsTestHookVariable(std::string_view name) { return IsSandboxed() && name == kWizardScriptVariable; }
 
 // The sandbox as the elevated program is told it: absolute, so that its
 // own current folder plays no part.
@@ -74,7 +78,8 @@ ElevatedRun RunElevated(const std::string& program, const std::vector<std::strin
   // administrator is asked to run as root.
   command.push_back("/usr/bin/env");
   for (char** entry = environ; *entry; ++entry)
-    if (IsSessionVariable(VariableName(*entry))) command.emplace_back(*entry);
+    if (IsSessionVariable(VariableName(*entry)) || IsTestHookVariable(VariableName(*entry)))
+      command.emplace_back(*entry);
   if (IsSandboxed()) command.push_back(std::string(kSandboxVariable) + "=" + SandboxFolder());
   if (!std::getenv("XAUTHORITY") && std::getenv("DISPLAY") && std::getenv("HOME")) {
     const std::string cookie = std::string(std::getenv("HOME")) + "/.Xauthority";
@@ -118,7 +123,7 @@ bool BuildElevatedEnvironment(std::string* problem) {
   std::vector<std::string> kept;
   for (char** entry = environ; *entry; ++entry) {
     const std::string_view name = VariableName(*entry);
-    if (IsSessionVariable(name) || IsInvokerVariable(name)) kept.emplace_back(*entry);
+    if (IsSessionVariable(name) || IsInvokerVariable(name) || IsTestHookVariable(name)) kept.emplace_back(*entry);
   }
   if (IsSandboxed()) {
     const std::string root = SandboxFolder();

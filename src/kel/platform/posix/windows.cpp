@@ -159,6 +159,8 @@ std::string ProcessExecutable(uint32_t pid) {
 
 }  // namespace
 
+bool DisplayReachable() { return static_cast<bool>(Display()); }
+
 std::vector<WindowId> FindTopLevelWindows(const std::string& className) {
   std::vector<WindowId> found;
   Display display;
