@@ -154,7 +154,13 @@ bool TSetup::HasErrors() const {
   return !errors_.IsEmpty();
 }
 
+void TSetup::AttachLog(TSetupLog& log) {
+  log_ = &log;
+  AddListener(&log);
+}
+
 void TSetup::LogError(const std::string& text) {
+  log_->Write("Error: " + text);
   std::lock_guard lock(errorsLock_);
   errors_.Add(text);
 }

@@ -15,6 +15,7 @@
 #include "kel/base/string_list.h"
 #include "setup/core/dispatcher.h"
 #include "setup/core/notify.h"
+#include "setup/core/run_log.h"
 
 namespace setup {
 
@@ -93,7 +94,15 @@ class TSetup {
   ISetupUserPrompt& Prompt() { return *prompt_; }
   TSetupState State() const { return state_; }
 
-  // The error list: texts collected during the run, in order.
+  // The log of the run, which the engine and the actions write to; one
+  // that writes nothing until AttachLog.
+  TSetupLog& Log() { return *log_; }
+  // Makes `log` (which outlives the session) the log of the run and a
+  // listener of its notifications.
+  void AttachLog(TSetupLog& log);
+
+  // The error list: texts collected during the run, in order. Each one is
+  // written to the log as well.
   bool HasErrors() const;
   void LogError(const std::string& text);
   kel::TKELStringList Errors() const;
@@ -142,6 +151,8 @@ class TSetup {
   TSetupState state_ = TSetupState::Idle;
   std::unique_ptr<TSetupThread> worker_;
   std::atomic<bool> abortedByUser_{false};
+  TSetupLog noLog_;
+  TSetupLog* log_ = &noLog_;
 };
 
 }  // namespace setup

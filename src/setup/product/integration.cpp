@@ -59,7 +59,7 @@ bool AtLeast(const kel::platform::OsVersion& version, uint32_t major, uint32_t m
 // or, when only programs get shortcuts, a target that is no program. A
 // shortcut that already leads to the target is left as it is.
 void CreateShortcut(const TSetupResources& resources, const TSetupScriptFile& item,
-                    const kel::TKELStringList& allowedRoots, bool programsOnly) {
+                    const kel::TKELStringList& allowedRoots, bool programsOnly, TSetupLog& log) {
   const std::string upper = kel::kelUpperCase(item.Name);
   if (std::none_of(allowedRoots.Items().begin(), allowedRoots.Items().end(),
                    [&](const auto& root) { return upper.find(root.text) != std::string::npos; }))
@@ -69,8 +69,13 @@ void CreateShortcut(const TSetupResources& resources, const TSetupScriptFile& it
   if (!IsAbsolute(target) || !IsAbsolute(link) || !kel::kelFileExists(target)) return;
   if (programsOnly && !kel::platform::IsExecutableFile(target)) return;
   if (!kel::kelForceDirectories(kel::kelExtractFilePath(link))) return;
-  if (kel::kelFileExists(link) && kel::kelShellGetLinkTarget(link) == target) return;
-  kel::kelShellCreateLink(link, target);  // a failure skips the entry
+  if (kel::kelFileExists(link) && kel::kelShellGetLinkTarget(link) == target) {
+    log.Write("Shortcut (already there): " + link + " -> " + target);
+    return;
+  }
+  // A failure skips the entry.
+  log.Write((kel::kelShellCreateLink(link, target) ? "Shortcut: " : "Could not write the shortcut: ") + link + " -> " +
+            target);
 }
 
 }  // namespace
@@ -122,7 +127,7 @@ void TSetupActionShortcuts::Execute() {
   const TSetupScriptGroup& shortcuts = Script().Shortcuts;
   const int count = shortcuts.Count();
   for (int i = 0; i < count; ++i) {
-    CreateShortcut(Resources(), shortcuts[i], AllowedRoots, programsOnly);
+    CreateShortcut(Resources(), shortcuts[i], AllowedRoots, programsOnly, Session().Log());
     SetProgress((i + 1) * 100 / count);
   }
 }

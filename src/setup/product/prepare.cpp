@@ -166,6 +166,9 @@ void TSetupActionPrepare::Execute() {
     } catch (const EBackupArchiveError& e) {
       throw fileError(e);
     }
+    session.Log().Write("Backup: " + archiveName + " (" + std::to_string(kel::kelFileGetSize(archiveName)) +
+                        " bytes, " + std::to_string(files.Count()) + " files of " + std::to_string(sum) +
+                        " bytes)");
   };
 
   if (!session.HasFlag(sfNOBACKUP)) {

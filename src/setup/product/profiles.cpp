@@ -61,14 +61,17 @@ void TSetupHelper::CopyFolder(const std::string& source, const std::string& targ
   if (kel::kelSameText(source, target)) return;
   if (!kel::kelCopyDirectory(source, target, "", true))
     throw EInstallerInstallError(kel::kelFormat("Cannot copy \"%s\" to \"%s\"", {source, target}));
-  if (move) kel::kelDeleteDirectory(source, true);
+  TSetup::Instance().Log().Write("Copied the folder: " + source + " -> " + target);
+  if (move) RemoveFolder(source, false);
 }
 
 void TSetupHelper::RemoveFolder(const std::string& folder, bool onlyIfEmpty) {
+  // Empty folders go unnoted; a folder deleted with its files is the one
+  // entry that names those files.
   if (onlyIfEmpty)
     kel::kelRemoveDirectory(folder);
-  else
-    kel::kelDeleteDirectory(folder, true);
+  else if (kel::kelDeleteDirectory(folder, true))
+    TSetup::Instance().Log().Write("Deleted the folder with everything in it: " + folder);
 }
 
 }  // namespace setup

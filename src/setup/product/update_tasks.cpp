@@ -28,12 +28,24 @@ namespace {
 // The obsolete skins of versions before 4.50.
 constexpr const char* kObsoleteSkins[] = {"Nimbus.orvi-skin", "Obsidian.orvi-skin"};
 
+TSetupLog& Log() { return TSetup::Instance().Log(); }
+
 // Renames a file unless the old name is missing; never replaces. Fails with
 // the system's error.
 void RenameFile(const std::string& from, const std::string& to) {
   if (!kel::kelFileExists(from)) return;
   std::string error;
   if (!kel::platform::MoveFile(from, to, &error)) throw kel::EOSError(error + "\r\n" + from + " -> " + to);
+  Log().Write("Renamed: " + from + " -> " + to);
+}
+
+// Removes a product's entry from the list of installed applications.
+void RemoveEntry(const std::string& name) {
+  bool removed = false;
+  if (!TSetupAppRepo::Unregister(name, &removed))
+    Log().Write("Registry: the entry of \"" + name + "\" could not be removed");
+  else if (removed)
+    Log().Write("Registry: the entry of \"" + name + "\" was removed");
 }
 
 void AddIfExists(kel::TKELStringList* list, const std::string& path) {
@@ -46,6 +58,7 @@ void TSetupUpdateTaskRemoveShellMenu::Execute(kel::TKELStringList*) {
   for (const char* name : {"System/orvi_menu32.so", "System/orvi_menu64.so"}) {
     const std::string library = Session().DestPath() + name;
     if (!kel::kelFileExists(library)) continue;
+    Log().Write("Unregistering the shell-menu library: " + library);
     TSetupActiveX::UnregisterServer(library);
     DeleteFileOrSchedule(library);
   }
@@ -55,7 +68,7 @@ void TSetupUpdateTaskRemoveUninstallInfo::Execute(kel::TKELStringList*) {
   for (const char* name : {"ORVI3", "ORVI"}) {
     std::string folder;
     if (TSetupAppRepo::FindInstallPath(name, folder) && kel::kelStartsText(Session().DestPath(), folder))
-      TSetupAppRepo::Unregister(name);
+      RemoveEntry(name);
   }
 }
 
@@ -63,7 +76,7 @@ void TSetupUpdateTaskRemoveShortcuts::Execute(kel::TKELStringList*) {
   std::vector<std::string> names = {"ORVI"};
   if (Product().GetInstalledVersion() < 4000) names.push_back("ORVI3");
   const auto deleteFolder = [](const std::string& folder) {
-    if (kel::kelDirectoryExists(folder)) kel::kelDeleteDirectory(folder, true);
+    if (kel::kelDirectoryExists(folder)) TSetupHelper::RemoveFolder(folder, false);
   };
   for (const std::string& name : names) {
     DeleteFileOrSchedule(kel::kelShellGetSpecialFolder(kel::CSIDL_DESKTOP) + name + ".desktop");
@@ -80,7 +93,7 @@ void TSetupUpdateTaskRemoveFromRegistry::Execute(kel::TKELStringList*) {
   // helper; a path holding a quote cannot be quoted.
   const std::string helper = Session().DestPath() + "Elevator";
   RunAndWait((helper.find('"') == std::string::npos ? "\"" + helper + "\"" : helper) + " /REG=U");
-  TSetupAppRepo::Unregister(Product().GetName());
+  RemoveEntry(Product().GetName());
 }
 
 void TSetupUpdateTaskUpdateConfigs::Execute(kel::TKELStringList* filesToDelete) {
