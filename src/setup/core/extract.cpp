@@ -292,12 +292,13 @@ void DeleteFileOrSchedule(const std::string& path) {
 }
 
 bool RunAndWait(const std::string& commandLine) {
+  WriteToLog("Running: " + commandLine);
   std::string error;
   const int code = kel::platform::RunCommandLine(commandLine, &error);
   if (code >= 0)
-    WriteToLog("Ran: " + commandLine + " (exit code " + std::to_string(code) + ")");
+    WriteToLog("The program ended with exit code " + std::to_string(code));
   else
-    WriteToLog("Could not run: " + commandLine + "\r\n" + error);
+    WriteToLog("The program could not be started: " + error);
   return code >= 0;
 }
 
