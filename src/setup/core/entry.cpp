@@ -139,7 +139,8 @@ std::string OpenRunLog(TSetupLog& log, const std::string& params, ISetupFrontEnd
     opened = log.Open(file, continuing, &problem);
   }
   if (!opened) {
-    frontEnd.ShowNotice(kel::kelFormat("The log \"%s\" cannot be written (%s); the setup goes on without it.",
+    frontEnd.ShowNotice(kel::kelFormat(byDefault ? "No log can be written in \"%s\" (%s); the setup goes on without it."
+                                                 : "The log \"%s\" cannot be written (%s); the setup goes on without it.",
                                        {file, problem}));
     return ReplaceSwitch(params, "LOG", "");
   }
