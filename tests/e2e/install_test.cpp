@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "kel/platform/process.h"
+#include "kel/platform/users.h"
 #include "setup/core/app_repo.h"
 #include "support/e2e.h"
 
@@ -86,6 +87,7 @@ TEST_F(Install, SilentInstallInEachLanguage) {
   for (const auto& row : rows) {
     SCOPED_TRACE(std::string(row.language) + " " + row.lang);
     Sandbox sandbox;
+    fs::create_directories(kel::platform::InvokingUser().home);  // the desktop in it is the setup's to make
     RunOptions options;
     options.environment = {std::string("LANG=") + row.lang, std::string("LANGUAGE=") + row.language, "LC_ALL=",
                            "LC_MESSAGES=", "DISPLAY="};

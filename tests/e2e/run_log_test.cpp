@@ -19,7 +19,7 @@
 #include <thread>
 #include <vector>
 
-#include "setup/core/app_repo.h"
+#include "kel/platform/users.h"
 #include "support/e2e.h"
 #include "support/temp_dir.h"
 
@@ -152,6 +152,7 @@ class RunLog : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(fs::exists(DemoSetupPath())) << "build the target demo_setup first";
     sandbox_.AddAccount("alice", 1000, "/home/alice", "/bin/bash", true);
+    fs::create_directories(kel::platform::InvokingUser().home);  // the desktop in it is the setup's to make
     fs::create_directories(logs_);
   }
 

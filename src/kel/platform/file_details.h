@@ -1,8 +1,8 @@
 // What the system records about a file beyond its kind and size: its owner,
 // its permission bits and its modification time. The backup archive stores
-// the permissions and times; the elevated setup asks who could have changed
-// a file before it trusts it (its uninstall log, a library it loads, its
-// temporary folder).
+// the permissions and times and keeps itself private; the elevated setup asks
+// who could have changed a file before it trusts it (its uninstall log, a
+// library it loads, its temporary folder).
 //
 // Result contract: nothing throws; a path that cannot be examined gives
 // false and, when `error` is given, the system's error text.
@@ -33,6 +33,12 @@ bool GetFileDetails(const std::string& path, FileDetails& details, std::string* 
 // it. Symbolic links on the way are followed, and the folders they lead to
 // are held to the same rule. False when the path does not exist.
 bool OnlyAdministratorMayChange(const std::string& path);
+
+// Makes a file or folder private to this process's user: a folder gets mode
+// 0700, a file 0600, and, when this process may give files away (as root),
+// it is given to this process's user and group. A symbolic link is refused,
+// never followed.
+bool MakePrivate(const std::string& path, std::string* error = nullptr);
 
 // The system's text for an error code that a library reported as a system
 // error (an errno value).

@@ -228,6 +228,9 @@ int Run(ISetupFrontEnd& frontEnd, TSetupLog& log) {
     frontEnd.FollowRun(session);
   }
   const bool unattended = session.HasFlag(sfSILENT) || session.HasFlag(sfAUTO);
+  const kel::TKELStringList notices = session.Notices();
+  if (unattended)
+    for (const auto& notice : notices.Items()) frontEnd.ShowNotice(notice.text);
   if (session.HasErrors()) {
     // The wizard has shown them on its finish page already.
     if (unattended) frontEnd.ShowError(EInstallerInstallError(session.Errors().Text()).Message());

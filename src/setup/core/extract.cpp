@@ -67,11 +67,6 @@ bool LiesInside(const std::string& destination, const std::string& path) {
          kel::platform::GetFileStatus(destination, folder) && spelled.id == folder.id;
 }
 
-// The run's log, for the file services that also serve without a session.
-void WriteToLog(const std::string& text) {
-  if (TSetup::Exists()) TSetup::Instance().Log().Write(text);
-}
-
 std::string SizeText(int64_t bytes) { return std::to_string(bytes) + " bytes"; }
 
 const char* AnswerName(TSetupAnswer answer) {
@@ -270,7 +265,7 @@ void DeleteFileOrSchedule(const std::string& path) {
   if (!kel::kelFileExists(path)) return;
   kel::kelFileSetAttributes(path, kel::faNormal);
   if (kel::kelDeleteFile(path)) {
-    WriteToLog("Deleted: " + path);
+    TSetup::CurrentLog().Write("Deleted: " + path);
     return;
   }
   // Move it out of the way into the temporary folder, from where it goes
@@ -279,26 +274,26 @@ void DeleteFileOrSchedule(const std::string& path) {
   try {
     aside = kel::kelTempFileName("delete");
   } catch (const kel::Exception&) {
-    WriteToLog("Could not delete: " + path);
+    TSetup::CurrentLog().Write("Could not delete: " + path);
     return;
   }
   kel::kelDeleteFile(aside);
   if (kel::kelMoveFile(path, aside)) {
     kel::platform::DeleteAtRestart(aside);
-    WriteToLog("Deleted (moved aside to be deleted later): " + path + " -> " + aside);
+    TSetup::CurrentLog().Write("Deleted (moved aside to be deleted later): " + path + " -> " + aside);
   } else {
-    WriteToLog("Could not delete: " + path);
+    TSetup::CurrentLog().Write("Could not delete: " + path);
   }
 }
 
 bool RunAndWait(const std::string& commandLine) {
-  WriteToLog("Running: " + commandLine);
+  TSetup::CurrentLog().Write("Running: " + commandLine);
   std::string error;
   const int code = kel::platform::RunCommandLine(commandLine, &error);
   if (code >= 0)
-    WriteToLog("The program ended with exit code " + std::to_string(code));
+    TSetup::CurrentLog().Write("The program ended with exit code " + std::to_string(code));
   else
-    WriteToLog("The program could not be started: " + error);
+    TSetup::CurrentLog().Write("The program could not be started: " + error);
   return code >= 0;
 }
 

@@ -22,14 +22,20 @@ namespace setup {
 
 namespace {
 TSetup* gSession = nullptr;
+
+TSetupLog& NoLog() {
+  static TSetupLog none;
+  return none;
+}
 }  // namespace
 
 TSetup& TSetup::Instance() { return *gSession; }
 bool TSetup::Exists() { return gSession != nullptr; }
+TSetupLog& TSetup::CurrentLog() { return gSession ? gSession->Log() : NoLog(); }
 
 TSetup::TSetup(const std::string& params, std::unique_ptr<TSetupResources> resources,
                std::unique_ptr<ISetupDispatcher> dispatcher, std::unique_ptr<ISetupUserPrompt> prompt)
-    : dispatcher_(std::move(dispatcher)), prompt_(std::move(prompt)) {
+    : dispatcher_(std::move(dispatcher)), prompt_(std::move(prompt)), log_(&NoLog()) {
   gSession = this;
   try {
     const TSetupProductInfo::TFactory factory = TSetupProductInfo::RegisteredClass();
@@ -168,6 +174,17 @@ void TSetup::LogError(const std::string& text) {
 kel::TKELStringList TSetup::Errors() const {
   std::lock_guard lock(errorsLock_);
   return errors_;
+}
+
+void TSetup::AddNotice(const std::string& text) {
+  log_->Write("Notice: " + text);
+  std::lock_guard lock(errorsLock_);
+  notices_.Add(text);
+}
+
+kel::TKELStringList TSetup::Notices() const {
+  std::lock_guard lock(errorsLock_);
+  return notices_;
 }
 
 void TSetup::AddListener(IInstallerNotify* listener) {

@@ -97,6 +97,9 @@ class TSetup {
   // The log of the run, which the engine and the actions write to; one
   // that writes nothing until AttachLog.
   TSetupLog& Log() { return *log_; }
+  // The log of the process-wide session, for the file services that also
+  // serve without one (then a log that writes nothing).
+  static TSetupLog& CurrentLog();
   // Makes `log` (which outlives the session) the log of the run and a
   // listener of its notifications.
   void AttachLog(TSetupLog& log);
@@ -106,6 +109,11 @@ class TSetup {
   bool HasErrors() const;
   void LogError(const std::string& text);
   kel::TKELStringList Errors() const;
+  // What the user should know about a run that went on nonetheless (what
+  // its backup had to leave out), in order; shown when the run has ended
+  // and written to the log at once.
+  void AddNotice(const std::string& text);
+  kel::TKELStringList Notices() const;
   // The run ended because the user chose to stop it (a stop request, or
   // Abort when asked about a file); the program's exit status tells it.
   void MarkAbortedByUser() { abortedByUser_ = true; }
@@ -137,8 +145,9 @@ class TSetup {
   kel::TKELIniFile settings_;
   std::string destPath_;
   std::string requestedDestPath_;
-  mutable std::mutex errorsLock_;
+  mutable std::mutex errorsLock_;  // the errors and the notices
   kel::TKELStringList errors_;
+  kel::TKELStringList notices_;
   std::unique_ptr<ISetupDispatcher> dispatcher_;
   std::unique_ptr<ISetupUserPrompt> prompt_;
   std::recursive_mutex lock_;  // listener list and dispatch
@@ -151,8 +160,7 @@ class TSetup {
   TSetupState state_ = TSetupState::Idle;
   std::unique_ptr<TSetupThread> worker_;
   std::atomic<bool> abortedByUser_{false};
-  TSetupLog noLog_;
-  TSetupLog* log_ = &noLog_;
+  TSetupLog* log_;
 };
 
 }  // namespace setup

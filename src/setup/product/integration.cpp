@@ -13,6 +13,7 @@
 #include "setup/core/script.h"
 #include "setup/core/session.h"
 #include "setup/core/summary.h"
+#include "setup/core/users.h"
 #include "setup/product/actions.h"
 
 namespace setup {
@@ -57,8 +58,9 @@ bool AtLeast(const kel::platform::OsVersion& version, uint32_t major, uint32_t m
 // source the target. Entries under none of the allowed roots are skipped,
 // and so are (before their folder is made) entries with a missing target
 // or, when only programs get shortcuts, a target that is no program. A
-// shortcut that already leads to the target is left as it is.
-void CreateShortcut(const TSetupResources& resources, const TSetupScriptFile& item,
+// shortcut that already leads to the target is left as it is. A shortcut
+// on a user's desktop, and a folder made for it, belong to that user.
+void CreateShortcut(const TSetupResources& resources, const TSetupUserFiles& userFiles, const TSetupScriptFile& item,
                     const kel::TKELStringList& allowedRoots, bool programsOnly, TSetupLog& log) {
   const std::string upper = kel::kelUpperCase(item.Name);
   if (std::none_of(allowedRoots.Items().begin(), allowedRoots.Items().end(),
@@ -68,13 +70,16 @@ void CreateShortcut(const TSetupResources& resources, const TSetupScriptFile& it
   const std::string link = resources.ExpandPath(item.Name);
   if (!IsAbsolute(target) || !IsAbsolute(link) || !kel::kelFileExists(target)) return;
   if (programsOnly && !kel::platform::IsExecutableFile(target)) return;
-  if (!kel::kelForceDirectories(kel::kelExtractFilePath(link))) return;
-  if (kel::kelFileExists(link) && kel::kelShellGetLinkTarget(link) == target) {
+  if (!userFiles.ForceFolders(kel::kelExtractFilePath(link))) {
+    log.Write("Could not write the shortcut (no folder for it): " + link + " -> " + target);
+    return;
+  }
+  if (userFiles.ReadShortcutTarget(link) == target) {
     log.Write("Shortcut (already there): " + link + " -> " + target);
     return;
   }
   // A failure skips the entry.
-  log.Write((kel::kelShellCreateLink(link, target) ? "Shortcut: " : "Could not write the shortcut: ") + link + " -> " +
+  log.Write((userFiles.WriteShortcut(link, target) ? "Shortcut: " : "Could not write the shortcut: ") + link + " -> " +
             target);
 }
 
@@ -124,10 +129,11 @@ void TSetupActionShortcuts::Execute() {
   // the desktop's own associations.
   const bool programsOnly = AtLeast(kel::platform::GetOsVersion(), 6, 2);
 
+  const TSetupUserFiles userFiles;
   const TSetupScriptGroup& shortcuts = Script().Shortcuts;
   const int count = shortcuts.Count();
   for (int i = 0; i < count; ++i) {
-    CreateShortcut(Resources(), shortcuts[i], AllowedRoots, programsOnly, Session().Log());
+    CreateShortcut(Resources(), userFiles, shortcuts[i], AllowedRoots, programsOnly, Session().Log());
     SetProgress((i + 1) * 100 / count);
   }
 }

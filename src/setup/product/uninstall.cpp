@@ -195,16 +195,18 @@ void TSetupActionUninstallFiles::Execute() {
   const kel::TKELStringList folders = CreateDirsList();
   const kel::TKELStringList files = CreateFileList();
   ReportStatus(GetCommonText("A9"));
+  // The users' profile folders are deleted through their homes.
+  const TSetupUserFiles userFiles;
   const int total = files.Count() + folders.Count();
   int done = 0;
   for (const auto& file : files.Items()) {
     ++done;
-    DeleteFileOrSchedule(file.text);
+    userFiles.DeleteFile(file.text);
     SetProgress(100 * done / total);
   }
   for (const auto& folder : folders.Items()) {
     ++done;
-    TSetupHelper::RemoveFolder(folder.text, folder.tag == kRemoveIfEmpty);
+    TSetupHelper::RemoveFolder(userFiles, folder.text, folder.tag == kRemoveIfEmpty);
     SetProgress(100 * done / total);
   }
 }

@@ -151,6 +151,25 @@ TEST(Uninstall, RemoveEverythingKeepsSystemFolders) {
   }
 }
 
+// The users' player data is deleted through their homes: a folder of the
+// way made a link to elsewhere leads nowhere.
+TEST(Uninstall, UsersDataIsDeletedOnlyInTheirHomes) {
+  Uninstaller u(Log({}));
+  ProductSession& s = u.s;
+  s.WriteDest("ORVI.ini", "[System]\r\nUserMode=1\r\n");
+  orvi::test::TempDir victim;
+  victim.WriteFile("ORVI/ORVI.ini", "someone else's");
+  fs::create_directories(s / "/home/alice");
+  fs::create_directory_symlink(victim.Path(), s / "/home/alice/.config");
+  s.Machine().WriteFile("/home/bob/.config/ORVI/ORVI.ini", "bob");
+  s.Session().Settings().WriteBool("Common", "RemoveContent", true);
+
+  TSetupActionUninstallFiles().Execute();
+
+  EXPECT_EQ(ReadFileBytes(victim / "ORVI/ORVI.ini"), "someone else's");
+  EXPECT_FALSE(fs::exists(s / "/home/bob/.config/ORVI"));
+}
+
 // The log is outside data: entries that climb out of the destination or
 // pass through a link to elsewhere are refused; an absolute entry is
 // deleted only when nobody but the administrator can have written the log

@@ -14,10 +14,13 @@
 #include <vector>
 
 #include "kel/platform/posix/errors.h"
+#include "kel/platform/posix/file_lock.h"
 #include "kel/platform/posix/privileges.h"
 #include "kel/platform/users.h"
 
 namespace kel::platform {
+
+namespace posix {
 
 namespace {
 
@@ -39,6 +42,24 @@ bool TryLock(int fd, int lock) {
   } while (result != 0 && errno == EINTR);
   return result == 0;
 }
+
+}  // namespace
+
+bool LockForShare(int fd, FileAccess access, FileShare share, std::string* error) {
+  const int held = HeldLock(access, share);
+  const int lock = held != 0 ? held : access == FileAccess::Read ? LOCK_SH : LOCK_EX;
+  if (TryLock(fd, lock)) {
+    if (held == 0) ::flock(fd, LOCK_UN);
+  } else if (errno == EWOULDBLOCK) {
+    if (error) *error = SharingViolationText();
+    return false;
+  }  // a file system without locks opens without them
+  return true;
+}
+
+}  // namespace posix
+
+namespace {
 
 // What OpenAppending reports for a path that names no regular file (a value
 // no errno takes).
@@ -177,15 +198,10 @@ FileHandle OpenFile(const std::string& path, FileAccess access, FileDisposition 
     return kInvalidFile;
   }
   // Hold the share mode's lock, or check that nobody's lock denies access.
-  const int held = HeldLock(access, share);
-  const int lock = held != 0 ? held : access == FileAccess::Read ? LOCK_SH : LOCK_EX;
-  if (TryLock(fd, lock)) {
-    if (held == 0) ::flock(fd, LOCK_UN);
-  } else if (errno == EWOULDBLOCK) {
+  if (!posix::LockForShare(fd, access, share, error)) {
     ::close(fd);
-    if (error) *error = posix::SharingViolationText();
     return kInvalidFile;
-  }  // a file system without locks opens without them
+  }
   if (disposition == FileDisposition::CreateAlways && ::ftruncate(fd, 0) != 0) {
     posix::ReportErrno(error);
     ::close(fd);

@@ -2,6 +2,7 @@
 // here.
 #include "kel/platform/file_details.h"
 
+#include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -63,6 +64,25 @@ bool OnlyAdministratorMayChange(const std::string& path) {
   if (written.ends_with("/.") || written.ends_with("/..") || !EveryLevelTrusted(written)) return false;
   const std::unique_ptr<char, decltype(&::free)> resolved(::realpath(written.c_str(), nullptr), &::free);
   return resolved && (written == resolved.get() || EveryLevelTrusted(resolved.get()));
+}
+
+bool MakePrivate(const std::string& path, std::string* error) {
+  int fd;
+  do {
+    fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    posix::ReportErrno(error);
+    return false;
+  }
+  struct stat info;
+  bool ok = ::fstat(fd, &info) == 0;
+  if (ok && ::geteuid() == 0 && (info.st_uid != 0 || info.st_gid != ::getegid()))
+    ok = ::fchown(fd, 0, ::getegid()) == 0;
+  if (ok) ok = ::fchmod(fd, S_ISDIR(info.st_mode) ? 0700 : 0600) == 0;
+  if (!ok) posix::ReportErrno(error);
+  ::close(fd);
+  return ok;
 }
 
 std::string SystemErrorText(int code) { return posix::ErrorText(code); }

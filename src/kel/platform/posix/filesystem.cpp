@@ -16,21 +16,15 @@
 
 #include "kel/platform/file_details.h"
 #include "kel/platform/posix/errors.h"
+#include "kel/platform/posix/io.h"
 #include "kel/platform/sandbox.h"
 
 namespace kel::platform {
 
 namespace {
 
-bool Fail(std::string* error) {
-  posix::ReportErrno(error);
-  return false;
-}
-
-bool FailWith(int code, std::string* error) {
-  if (error) *error = posix::ErrorText(code);
-  return false;
-}
+using posix::Fail;
+using posix::FailWith;
 
 void FillStatus(const struct stat& info, FileStatus& status) {
   status.kind = S_ISREG(info.st_mode)   ? FileKind::File
@@ -68,28 +62,6 @@ int OpenRetrying(const char* path, int flags, mode_t mode = 0) {
     fd = ::open(path, flags, mode);
   } while (fd < 0 && errno == EINTR);
   return fd;
-}
-
-bool CopyBytes(int from, int to) {
-  static constexpr size_t kChunk = 256 * 1024;
-  std::string buffer(kChunk, '\0');
-  for (;;) {
-    ssize_t n = ::read(from, buffer.data(), kChunk);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (n == 0) return true;
-    size_t done = 0;
-    while (done < static_cast<size_t>(n)) {
-      const ssize_t w = ::write(to, buffer.data() + done, static_cast<size_t>(n) - done);
-      if (w < 0) {
-        if (errno == EINTR) continue;
-        return false;
-      }
-      done += static_cast<size_t>(w);
-    }
-  }
 }
 
 std::string ParentOf(const std::string& path) {
@@ -164,7 +136,7 @@ bool CopyFile(const std::string& source, const std::string& target, bool failIfE
     ::close(from);
     return FailWith(code, error);
   }
-  bool ok = CopyBytes(from, to);
+  bool ok = posix::CopyBytes(from, to);
   int code = ok ? 0 : errno;
   if (ok && ::fchmod(to, mode) != 0) ok = false, code = errno;
   if (ok) {
