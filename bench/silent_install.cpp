@@ -127,7 +127,7 @@ int main(int argc, char** argv) {
   // A silent installation into a new machine, with the arguments after the
   // switches.
   const auto install = [&](const std::string& name, int round, const std::string& more) {
-    const fs::path machine = work / (name + std::to_string(round));
+    const fs::path machine = work / ("machine" + std::to_string(round));
     fs::create_directories(machine / "var/log");
     const bench::Timing timing =
         Measure(name, "ORVI_SETUP_SANDBOX=" + Quote(machine.string()) + " DISPLAY= " +
