@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -101,6 +102,28 @@ void ExpectActionsInTurn(const Strings& entries, size_t count) {
                 actions[2 * i + 1].find(", ended after ") != std::string::npos)
         << actions[2 * i + 1];
   }
+}
+
+// The entries of the log once its last one is `last`, waiting for each
+// change of the files in its folder; what it held when a minute passed
+// without that. Until then the text is only compared: it may end in an
+// entry still being written.
+Strings WaitForLastEntry(const std::string& log, const std::string& last) {
+  const int watch = inotify_init1(IN_CLOEXEC);
+  EXPECT_GE(watch, 0);
+  inotify_add_watch(watch, fs::path(log).parent_path().c_str(), IN_CREATE | IN_MODIFY);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+  for (;;) {
+    // Read after the watch began, so that no change goes unseen.
+    if (fs::exists(log) && ReadFileBytes(log).ends_with(" " + last + "\n")) break;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    pollfd changed{watch, POLLIN, 0};
+    if (left.count() <= 0 || poll(&changed, 1, static_cast<int>(left.count())) <= 0) break;
+    char events[4096];
+    if (read(watch, events, sizeof events) <= 0) break;
+  }
+  close(watch);
+  return fs::exists(log) ? Entries(log) : Strings();
 }
 
 // Runs the demo Setup in the sandbox with a new pseudo-terminal `columns`
@@ -292,11 +315,7 @@ TEST_F(RunLog, KilledRunLeavesTheLogUpToItsLastStep) {
   std::thread run([&] { code = Setup({"/AUTO", "/SILENT", "/NOBACKUP", "/LOG=" + log}, &output); });
 
   const std::string held = "Running: \"" + destination_ + "Elevator\" /REG=L1 /REG=D1 /REG=R1 /REG=M1 /REG=R2";
-  Strings entries;
-  for (int i = 0; i < 600 && (entries.empty() || entries.back() != held); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    if (fs::exists(log)) entries = Entries(log);
-  }
+  Strings entries = WaitForLastEntry(log, held);
   ASSERT_FALSE(entries.empty());
   const std::string process = "process ";
   const pid_t setup = std::stoi(entries[0].substr(entries[0].rfind(process) + process.size()));
