@@ -32,25 +32,6 @@ std::vector<std::string> ShortcutsIn(const Sandbox& sandbox) {
   return found;
 }
 
-// The [Uninstall] section of the installation's log, line by line.
-std::vector<std::string> UninstallLog(const Sandbox& sandbox, const std::string& destination) {
-  TempDir out;
-  std::string output;
-  const int code = RunInSandbox(sandbox, BuiltProgram("tools/setup-pack/setup-pack"),
-                                {"extract", destination + "Uninstall.dat", out.Path()}, &output);
-  EXPECT_EQ(code, 0) << output;
-  const std::string text = ReadTextFile(out / "Uninstall.ini");
-  std::vector<std::string> lines;
-  bool inSection = false;
-  std::istringstream stream(text);
-  for (std::string line; std::getline(stream, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.starts_with("[")) inSection = line == "[Uninstall]";
-    else if (inSection && !line.empty()) lines.push_back(line);
-  }
-  return lines;
-}
-
 // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" with upper-case hexadecimal digits.
 bool IsRegistryGuid(const std::string& text) {
   const std::string shape = "{########-####-####-####-############}";

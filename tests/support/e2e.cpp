@@ -1,6 +1,7 @@
 #include "support/e2e.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -10,10 +11,12 @@
 #include <chrono>
 #include <filesystem>
 #include <cstring>
+#include <sstream>
 
 #include "kel/base/stream.h"
 #include "kel/base/text.h"
 #include "setup/package/package.h"
+#include "support/temp_dir.h"
 
 namespace orvi::test {
 
@@ -181,6 +184,24 @@ std::string ReadTextFile(const std::string& path) {
   }
   if (bytes.starts_with("\xEF\xBB\xBF")) return bytes.substr(3);
   return bytes;
+}
+
+std::vector<std::string> UninstallLog(const Sandbox& sandbox, const std::string& destination) {
+  TempDir out;
+  std::string output;
+  const int code = RunInSandbox(sandbox, BuiltProgram("tools/setup-pack/setup-pack"),
+                                {"extract", destination + "Uninstall.dat", out.Path()}, &output);
+  EXPECT_EQ(code, 0) << output;
+  const std::string text = ReadTextFile(out / "Uninstall.ini");
+  std::vector<std::string> lines;
+  bool inSection = false;
+  std::istringstream stream(text);
+  for (std::string line; std::getline(stream, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.starts_with("[")) inSection = line == "[Uninstall]";
+    else if (inSection && !line.empty()) lines.push_back(line);
+  }
+  return lines;
 }
 
 }  // namespace orvi::test

@@ -81,4 +81,8 @@ std::string IniValue(const std::string& text, const std::string& section, const 
 // The file's text with UTF-16LE (FF FE) or UTF-8 (EF BB BF) marks decoded.
 std::string ReadTextFile(const std::string& path);
 
+// The [Uninstall] section of an installation's log (its Uninstall.dat,
+// unpacked with setup-pack), line by line: "0=ORVI", "Count=18", ...
+std::vector<std::string> UninstallLog(const Sandbox& sandbox, const std::string& destination);
+
 }  // namespace orvi::test

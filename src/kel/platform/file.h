@@ -54,4 +54,29 @@ int64_t GetFileSize(FileHandle file);
 bool SetFileSize(FileHandle file, int64_t size);
 void CloseFile(FileHandle file);
 
+// --- Files a user names -----------------------------------------------------------
+//
+// A file whose path a user gave (the log of a run) is opened to append to,
+// with that user's rights: a process with administrator rights must not write
+// where the user could not, nor through a link the user planted.
+
+struct UserAccount;
+
+enum class AppendDisposition : uint8_t {
+  CreateNew,     // fail when the name is taken
+  CreateAlways,  // create, or empty an existing file
+  OpenOrCreate,  // create, or append to an existing file
+};
+
+// Opens `path` for writing at its end (every write appends, also after
+// other writers). A symbolic link as the last part of the path is refused,
+// and so is anything that is not a regular file (a pipe is not waited for).
+// When this process runs as root and `user` is someone else, the file is
+// opened by a helper process that holds only the user's ids and groups and
+// hands it back: the file is what the user may write, and a new one belongs
+// to the user. Otherwise this process opens it itself. A new file gets mode
+// 0644 less the umask. Takes no lock.
+FileHandle OpenFileToAppend(const std::string& path, AppendDisposition disposition, const UserAccount& user,
+                            std::string* error = nullptr);
+
 }  // namespace kel::platform

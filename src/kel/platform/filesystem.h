@@ -116,6 +116,11 @@ bool SameFileContent(const std::string& first, const std::string& second);
 // meanwhile a new one is made. "" on failure.
 std::string TemporaryDirectory(std::string* error = nullptr);
 
+// The folder temporary files go to, with a trailing '/': $TMPDIR (when it
+// is an absolute path) or /tmp, in the sandbox DIR/tmp/ (made when
+// missing). The private temporary folders of runs are made in it.
+std::string TemporaryFilesFolder();
+
 // Creates a new, empty file with a unique name `prefix` + six random
 // characters + ".tmp" in `folder` (which ends with '/'); its path, or "".
 std::string CreateTemporaryFile(const std::string& folder, const std::string& prefix,

@@ -66,6 +66,9 @@ int RunProgram(const std::string& executable, const std::vector<std::string>& ar
 // programs split them. Its exit code, or -1 when no program could be started.
 int RunCommandLine(const std::string& commandLine, std::string* error = nullptr);
 
+// The id of this process.
+uint32_t CurrentProcessId();
+
 // A process of this machine. The time it started tells it apart from a
 // later process that is given the same id once it has ended.
 struct ProcessIdentity {

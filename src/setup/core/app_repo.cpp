@@ -61,14 +61,14 @@ std::string TSetupAppRepo::UninstallKeyPath(bool wow6432) {
   return std::string("Software\\") + (wow6432 ? "Wow6432Node\\" : "") + "Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 }
 
-void TSetupAppRepo::Register(const std::string& name, const std::string& uninstallExe, const std::string& version,
+bool TSetupAppRepo::Register(const std::string& name, const std::string& uninstallExe, const std::string& version,
                              const std::string& publisher, const std::string& homePage) {
   const std::string keyName = KeyName(name);
-  if (keyName.empty()) return;
+  if (keyName.empty()) return false;
   RegistryStore store(RegistryStore::MachineStorePath(), RegistryAccess::ReadWrite);
-  if (!store.IsOpen()) return;
+  if (!store.IsOpen()) return false;
   const std::string key = EntryKey(keyName, false);
-  store.Transaction([&] {
+  return store.Transaction([&] {
     DeleteBoth(store, keyName);
     if (!store.CreateKey(key)) return false;
     // Single values that cannot be written are left out.
@@ -86,15 +86,20 @@ void TSetupAppRepo::Register(const std::string& name, const std::string& uninsta
   });
 }
 
-void TSetupAppRepo::Unregister(const std::string& name) {
+bool TSetupAppRepo::Unregister(const std::string& name, bool* removed) {
+  if (removed) *removed = false;
   const std::string keyName = KeyName(name);
-  if (keyName.empty()) return;
+  if (keyName.empty()) return false;
   RegistryStore store(RegistryStore::MachineStorePath(), RegistryAccess::ReadWrite);
-  if (!store.IsOpen()) return;
-  store.Transaction([&] {
+  if (!store.IsOpen()) return false;
+  bool found = false;
+  const bool done = store.Transaction([&] {
+    found = store.KeyExists(EntryKey(keyName, false)) || store.KeyExists(EntryKey(keyName, true));
     DeleteBoth(store, keyName);
     return true;
   });
+  if (removed) *removed = done && found;
+  return done;
 }
 
 bool TSetupAppRepo::FindInstallPath(const std::string& name, std::string& folder) {

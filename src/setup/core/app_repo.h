@@ -10,8 +10,8 @@
 //
 // Result contract: nothing throws. A name without anything but spaces does
 // nothing. A store that cannot be opened or written (no rights, damaged) makes
-// Register and Unregister do nothing and FindInstallPath fail; the store file
-// is never replaced.
+// Register and Unregister do nothing and fail and FindInstallPath fail; the
+// store file is never replaced.
 #pragma once
 
 #include <string>
@@ -21,12 +21,14 @@ namespace setup {
 class TSetupAppRepo {
  public:
   // Replaces the entry (both views) with a new one in the native view, as one
-  // transaction: readers see the old entry or the whole new one.
-  static void Register(const std::string& name, const std::string& uninstallExe, const std::string& version,
+  // transaction: readers see the old entry or the whole new one. True when
+  // the new entry was written.
+  static bool Register(const std::string& name, const std::string& uninstallExe, const std::string& version,
                        const std::string& publisher, const std::string& homePage);
   // Deletes the entry with its subkeys in the native view, then in the
-  // 32-bit view; missing entries are no error.
-  static void Unregister(const std::string& name);
+  // 32-bit view; missing entries are no error. True when none is left;
+  // `removed` tells whether there was one.
+  static bool Unregister(const std::string& name, bool* removed = nullptr);
   // The installation folder (trailing delimiter) of a registered product: its
   // InstallPath, else the folder of its UninstallString, else that of its
   // DisplayIcon, the first that exists; the native view first, then the

@@ -67,6 +67,17 @@ bool LiesInside(const std::string& destination, const std::string& path) {
          kel::platform::GetFileStatus(destination, folder) && spelled.id == folder.id;
 }
 
+std::string SizeText(int64_t bytes) { return std::to_string(bytes) + " bytes"; }
+
+const char* AnswerName(TSetupAnswer answer) {
+  switch (answer) {
+    case TSetupAnswer::Retry: return "Retry";
+    case TSetupAnswer::Ignore: return "Ignore";
+    case TSetupAnswer::Abort: break;
+  }
+  return "Abort";
+}
+
 // Appends one path to the log's [Uninstall] list, relative to the
 // destination when it lies inside it.
 void AddUninstallEntry(kel::TKELIniFile& log, const std::string& destination, const std::string& name) {
@@ -129,6 +140,7 @@ void TSetupExtractHelper::ExtractFile(const TSetupScriptFile& item) {
       stream.reset();
       std::string error;
       if (IsProgram(*source) && !kel::platform::SetExecutable(target, true, &error)) throw kel::EOSError(error);
+      TSetup::Instance().Log().Write("Extracted: " + target + " (" + SizeText(source->GetSize()) + ")");
     }
   } catch (const kel::Exception& e) {
     throw EInstallerInstallError(target + "\r\n" + e.Message());
@@ -149,19 +161,25 @@ bool TSetupExtractHelper::CreateTargetStream(const std::string& target, kel::TKE
   source.SetPosition(0);
   kel::TKELHashMD5::UpdateFromStream(sourceState, source);
   const std::string wanted = kel::TKELHashMD5::Finalize(sourceState);
-  if (kel::kelSameText(existing, wanted)) return false;
+  TSetup& session = TSetup::Instance();
+  TSetupLog& log = session.Log();
+  if (kel::kelSameText(existing, wanted)) {
+    log.Write("Kept (in use, already the new content): " + target);
+    return false;
+  }
 
   // A file in use can usually be renamed: the new content then goes to the
   // path at once and the old one survives as .bak.
-  kel::kelMoveFile(target, target + ".bak");
+  if (kel::kelMoveFile(target, target + ".bak")) log.Write("Renamed aside (in use): " + target + " -> " + target + ".bak");
 
-  TSetup& session = TSetup::Instance();
   for (;;) {
     stream = CreateForWriting(target);
     if (stream) return true;
     const std::string question = session.Resources().FormatCommonText("QM2", {target});
+    log.Write("Question: " + question);
     TSetupAnswer answer = TSetupAnswer::Abort;
     session.Dispatcher().Invoke([&] { answer = session.Prompt().AskAbortRetryIgnore(question); });
+    log.Write(std::string("Answer: ") + AnswerName(answer));
     switch (answer) {
       case TSetupAnswer::Retry:
         continue;
@@ -179,7 +197,9 @@ void TSetupExtractHelper::WriteUninstallData(const std::string& folder,
   TSetup& session = TSetup::Instance();
   const std::string exe = folder + "Uninstall";
   const std::string dat = folder + "Uninstall.dat";
+  TSetupLog& runLog = session.Log();
   WriteUninstaller(kel::kelModuleFileName(), exe);
+  runLog.Write("Wrote the uninstaller: " + exe + " (" + SizeText(kel::kelFileGetSize(exe)) + ")");
 
   kel::TKELIniFile log;
   log.Assign(&session.Settings());
@@ -193,11 +213,15 @@ void TSetupExtractHelper::WriteUninstallData(const std::string& folder,
   log.SaveToStream(logStream);
   builder.Add(logStream, "Uninstall.ini");
   builder.Commit(dat, 4);
+  runLog.Write("Wrote the uninstall data: " + dat + " (" + SizeText(kel::kelFileGetSize(dat)) + ", " +
+               std::to_string(log.ReadInteger("Uninstall", "Count", 0)) + " entries)");
 
   if (!session.HasFlag(sfPORTABLE)) {
     TSetupProductInfo& product = session.Product();
-    TSetupAppRepo::Register(product.GetName(), exe, product.GetVersionNo(), product.GetPublisher(),
-                            product.GetHomePage());
+    const bool registered = TSetupAppRepo::Register(product.GetName(), exe, product.GetVersionNo(),
+                                                    product.GetPublisher(), product.GetHomePage());
+    runLog.Write("Registry: the entry of \"" + product.GetName() + "\" " + product.GetVersionNo() +
+                 (registered ? " was written" : " could not be written") + " (uninstaller " + exe + ")");
   }
 }
 
@@ -240,21 +264,37 @@ void TSetupFileList::RemoveByName(std::string_view fileName) {
 void DeleteFileOrSchedule(const std::string& path) {
   if (!kel::kelFileExists(path)) return;
   kel::kelFileSetAttributes(path, kel::faNormal);
-  if (kel::kelDeleteFile(path)) return;
+  if (kel::kelDeleteFile(path)) {
+    TSetup::CurrentLog().Write("Deleted: " + path);
+    return;
+  }
   // Move it out of the way into the temporary folder, from where it goes
   // away later, so that the path itself is free now.
   std::string aside;
   try {
     aside = kel::kelTempFileName("delete");
   } catch (const kel::Exception&) {
+    TSetup::CurrentLog().Write("Could not delete: " + path);
     return;
   }
   kel::kelDeleteFile(aside);
-  if (kel::kelMoveFile(path, aside)) kel::platform::DeleteAtRestart(aside);
+  if (kel::kelMoveFile(path, aside)) {
+    kel::platform::DeleteAtRestart(aside);
+    TSetup::CurrentLog().Write("Deleted (moved aside to be deleted later): " + path + " -> " + aside);
+  } else {
+    TSetup::CurrentLog().Write("Could not delete: " + path);
+  }
 }
 
 bool RunAndWait(const std::string& commandLine) {
-  return kel::platform::RunCommandLine(commandLine) >= 0;
+  TSetup::CurrentLog().Write("Running: " + commandLine);
+  std::string error;
+  const int code = kel::platform::RunCommandLine(commandLine, &error);
+  if (code >= 0)
+    TSetup::CurrentLog().Write("The program ended with exit code " + std::to_string(code));
+  else
+    TSetup::CurrentLog().Write("The program could not be started: " + error);
+  return code >= 0;
 }
 
 }  // namespace setup

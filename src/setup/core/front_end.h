@@ -40,12 +40,18 @@ class ISetupFrontEnd {
   // Something the user should know before the run starts (the destination
   // was changed); the run goes on.
   virtual void ShowNotice(const std::string& message) = 0;
+  // The list of switches that --help asks for; on standard output unless a
+  // front end shows it otherwise.
+  virtual void ShowHelp(const std::string& text);
 };
 
 // The front end of a run without windows: calls are handed to the waiting
 // main thread, questions are asked on the terminal when standard input is
 // one (else answered Abort), errors, notices and progress go to standard
-// error.
+// error. On a terminal the progress is one line that is redrawn in place
+// (the status text, a bar and the overall percentage, fitted to the
+// terminal's width); otherwise it is plain lines: one per status text and
+// one each time the overall percentage reaches a new tenth.
 class TSetupConsoleFrontEnd : public ISetupFrontEnd {
  public:
   std::unique_ptr<ISetupDispatcher> CreateDispatcher() override;

@@ -22,14 +22,20 @@ namespace setup {
 
 namespace {
 TSetup* gSession = nullptr;
+
+TSetupLog& NoLog() {
+  static TSetupLog none;
+  return none;
+}
 }  // namespace
 
 TSetup& TSetup::Instance() { return *gSession; }
 bool TSetup::Exists() { return gSession != nullptr; }
+TSetupLog& TSetup::CurrentLog() { return gSession ? gSession->Log() : NoLog(); }
 
 TSetup::TSetup(const std::string& params, std::unique_ptr<TSetupResources> resources,
                std::unique_ptr<ISetupDispatcher> dispatcher, std::unique_ptr<ISetupUserPrompt> prompt)
-    : dispatcher_(std::move(dispatcher)), prompt_(std::move(prompt)) {
+    : dispatcher_(std::move(dispatcher)), prompt_(std::move(prompt)), log_(&NoLog()) {
   gSession = this;
   try {
     const TSetupProductInfo::TFactory factory = TSetupProductInfo::RegisteredClass();
@@ -161,7 +167,13 @@ bool TSetup::HasErrors() const {
   return !errors_.IsEmpty();
 }
 
+void TSetup::AttachLog(TSetupLog& log) {
+  log_ = &log;
+  AddListener(&log);
+}
+
 void TSetup::LogError(const std::string& text) {
+  log_->Write("Error: " + text);
   std::lock_guard lock(errorsLock_);
   errors_.Add(text);
 }
@@ -172,6 +184,7 @@ kel::TKELStringList TSetup::Errors() const {
 }
 
 void TSetup::AddNotice(const std::string& text) {
+  log_->Write("Notice: " + text);
   std::lock_guard lock(errorsLock_);
   notices_.Add(text);
 }

@@ -15,6 +15,7 @@
 #include "kel/base/string_list.h"
 #include "setup/core/dispatcher.h"
 #include "setup/core/notify.h"
+#include "setup/core/run_log.h"
 
 namespace setup {
 
@@ -97,12 +98,24 @@ class TSetup {
   void SetUserInterface(std::unique_ptr<ISetupDispatcher> dispatcher, std::unique_ptr<ISetupUserPrompt> prompt);
   TSetupState State() const { return state_; }
 
-  // The error list: texts collected during the run, in order.
+  // The log of the run, which the engine and the actions write to; one
+  // that writes nothing until AttachLog.
+  TSetupLog& Log() { return *log_; }
+  // The log of the process-wide session, for the file services that also
+  // serve without one (then a log that writes nothing).
+  static TSetupLog& CurrentLog();
+  // Makes `log` (which outlives the session) the log of the run and a
+  // listener of its notifications.
+  void AttachLog(TSetupLog& log);
+
+  // The error list: texts collected during the run, in order. Each one is
+  // written to the log as well.
   bool HasErrors() const;
   void LogError(const std::string& text);
   kel::TKELStringList Errors() const;
   // What the user should know about a run that went on nonetheless (what
-  // its backup had to leave out), in order; shown when the run has ended.
+  // its backup had to leave out), in order; shown when the run has ended
+  // and written to the log at once.
   void AddNotice(const std::string& text);
   kel::TKELStringList Notices() const;
   // The run ended because the user chose to stop it (a stop request, or
@@ -154,6 +167,7 @@ class TSetup {
   TSetupState state_ = TSetupState::Idle;
   std::unique_ptr<TSetupThread> worker_;
   std::atomic<bool> abortedByUser_{false};
+  TSetupLog* log_;
 };
 
 }  // namespace setup

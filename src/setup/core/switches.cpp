@@ -1,6 +1,7 @@
 #include "setup/core/switches.h"
 
 #include <string_view>
+#include <vector>
 
 #include "kel/base/command_line.h"
 #include "kel/base/format.h"
@@ -17,9 +18,36 @@ struct TSwitch {
 };
 
 constexpr TSwitch kSwitches[] = {
-    {"AUTO", true}, {"SILENT", false},  {"PORTABLE", false}, {"UPDATE", false},
-    {"RUN", false}, {"NOBACKUP", false}, {"SKIPUAC", true},   {"PATH", true},
+    {"AUTO", true},     {"SILENT", false}, {"PORTABLE", false}, {"UPDATE", false}, {"RUN", false},
+    {"NOBACKUP", false}, {"LOG", true},     {"SKIPUAC", true},   {"PATH", true},
 };
+
+// One argument as the command line reads it: a switch can only begin an
+// argument, so each gives at most one command.
+struct TArgument {
+  std::string Text;
+  bool IsEmpty = false;    // an empty argument: no command at all
+  std::string SwitchName;  // "" for a word
+  bool HasValue = false;   // a switch with a value of its own ("/SILENT=no")
+};
+
+TArgument ReadArgument(const std::string& text) {
+  const std::string alone[] = {text};
+  const kel::TCommands commands = kel::ParseParams(kel::kelJoinCommandLine(alone));
+  TArgument argument{text};
+  argument.IsEmpty = commands.IsEmpty();
+  if (!argument.IsEmpty) {
+    argument.SwitchName = commands[0].Name;
+    argument.HasValue = !commands[0].IsEmpty();
+  }
+  return argument;
+}
+
+// Whether the switch takes the words after it as its value: it takes a
+// value and was written without "=".
+bool TakesWords(const TArgument& argument, bool takesValue) {
+  return takesValue && argument.Text.find('=') == std::string::npos;
+}
 
 const TSwitch* FindSwitch(std::string_view name) {
   for (const TSwitch& item : kSwitches)
@@ -38,30 +66,75 @@ const TSwitch* FindSwitch(std::string_view name) {
         {argument, kel::kelJoinCommandLine(form)}));
   }
   throw EInstallerMysteryError(kel::kelFormat(
-      "Unknown argument \"%s\". The switches are /AUTO[=folder], /SILENT, /PORTABLE, /UPDATE, /RUN and /NOBACKUP.",
+      "Unknown argument \"%s\". The switches are /AUTO[=folder], /SILENT, /PORTABLE, /UPDATE, /RUN, /NOBACKUP and "
+      "/LOG[=file]; --help tells what they do.",
       {argument}));
 }
 
 }  // namespace
 
 void CheckCommandLine(const std::string& params) {
-  // Argument by argument, each read as the command line reads it: a switch
-  // can only begin an argument, so each gives at most one command.
   bool takesWords = false;  // the switch before takes the following words as its value
-  for (const std::string& argument : kel::kelSplitCommandLine(params)) {
-    const std::string alone[] = {argument};
-    const kel::TCommands commands = kel::ParseParams(kel::kelJoinCommandLine(alone));
-    if (commands.IsEmpty()) continue;  // an empty argument
-    const kel::TCommand& command = commands[0];
-    if (command.Name.empty()) {
-      if (!takesWords) Refuse(argument, true);
+  for (const std::string& text : kel::kelSplitCommandLine(params)) {
+    const TArgument argument = ReadArgument(text);
+    if (argument.IsEmpty) continue;
+    if (argument.SwitchName.empty()) {
+      if (!takesWords) Refuse(text, true);
       continue;
     }
-    const TSwitch* known = FindSwitch(command.Name);
-    if (!known) Refuse(argument, argument.find('/', 1) != std::string::npos);
-    if (!known->TakesValue && !command.IsEmpty()) Refuse(argument, false);
-    takesWords = known->TakesValue && argument.find('=') == std::string::npos;
+    const TSwitch* known = FindSwitch(argument.SwitchName);
+    if (!known) Refuse(text, text.find('/', 1) != std::string::npos);
+    if (!known->TakesValue && argument.HasValue) Refuse(text, false);
+    takesWords = TakesWords(argument, known->TakesValue);
   }
+}
+
+bool IsHelpRequest(const std::string& params) {
+  for (const std::string& argument : kel::kelSplitCommandLine(params))
+    if (kel::kelSameTextAscii(argument, "--help") || kel::kelSameTextAscii(argument, "-h") || argument == "/?")
+      return true;
+  return false;
+}
+
+std::string SwitchesHelp(const std::string& program) {
+  return kel::kelFormat(
+      "Usage: %s [/AUTO[=FOLDER]] [/SILENT] [/PORTABLE] [/UPDATE] [/RUN] [/NOBACKUP] [/LOG[=FILE]]\n"
+      "As the uninstaller (Uninstall in the installation folder): Uninstall [/AUTO] [/SILENT] [/LOG[=FILE]]\n"
+      "\n"
+      "  /AUTO[=FOLDER]  unattended: no questions; installs into FOLDER (default: the existing\n"
+      "                  installation, else the product's folder below /opt/); uninstalls without asking\n"
+      "  /SILENT         with /AUTO: no window and no progress output at all\n"
+      "  /PORTABLE       with /AUTO: a portable copy (no registry entry, no desktop integration)\n"
+      "  /UPDATE         with /AUTO: insist on updating the installation in FOLDER\n"
+      "  /RUN            with /AUTO /UPDATE: start the player after the update\n"
+      "  /NOBACKUP       with /AUTO: no backup archive of the earlier installation\n"
+      "  /LOG[=FILE]     write a log of the run to FILE (default: a new file in the temporary\n"
+      "                  folder, %s-DATE-TIME.log, whose path is shown)\n"
+      "  --help, -h, /?  show this text\n"
+      "\n"
+      "Switches start with / or -, ignore case, and take a value after \"=\" (quoted when it holds spaces).\n"
+      "Exit status: 0 done, 1 failed, 2 stopped by the user, 3 administrator rights refused.\n",
+      {program, program});
+}
+
+std::string ReplaceSwitch(const std::string& params, std::string_view name, const std::string& value) {
+  std::vector<std::string> kept;
+  bool replaced = false;
+  bool dropping = false;  // the words that follow are the value of a switch left out
+  for (const std::string& text : kel::kelSplitCommandLine(params)) {
+    const TArgument argument = ReadArgument(text);
+    if (dropping && argument.SwitchName.empty()) continue;
+    dropping = false;
+    if (argument.IsEmpty || !kel::kelSameText(argument.SwitchName, name)) {
+      kept.push_back(text);
+      continue;
+    }
+    const TSwitch* known = FindSwitch(name);
+    dropping = TakesWords(argument, known && known->TakesValue);
+    if (!replaced && !value.empty()) kept.push_back("/" + std::string(name) + "=" + value);
+    replaced = true;
+  }
+  return kel::kelJoinCommandLine(kept);
 }
 
 }  // namespace setup

@@ -10,6 +10,7 @@
 #include "kel/platform/users.h"
 #include "kel/platform/well_known_folders.h"
 #include "setup/core/extract.h"
+#include "setup/core/session.h"
 
 namespace setup {
 
@@ -104,15 +105,18 @@ bool TSetupUserFiles::Exists(const std::string& path) const {
 
 void TSetupUserFiles::DeleteFile(const std::string& path) const {
   const TPlace place = Locate(path);
+  if (place.Refused) return;
   platform::FileStatus status;
-  if (place.Home)
-    place.Home->DeleteFile(place.Relative);
-  else if (place.Refused)
+  bool deleted;
+  if (place.Home) {
+    deleted = place.Home->DeleteFile(place.Relative);
+  } else if (platform::GetFileStatus(path, status) && status.isLink) {
+    deleted = platform::DeleteFile(path);  // the link itself, whatever it leads to
+  } else {
+    DeleteFileOrSchedule(path);  // which tells the log itself
     return;
-  else if (platform::GetFileStatus(path, status) && status.isLink)
-    platform::DeleteFile(path);  // the link itself, whatever it leads to
-  else
-    DeleteFileOrSchedule(path);
+  }
+  if (deleted) TSetup::CurrentLog().Write("Deleted: " + path);
 }
 
 bool TSetupUserFiles::RemoveFolder(const std::string& path) const {
@@ -123,8 +127,11 @@ bool TSetupUserFiles::RemoveFolder(const std::string& path) const {
 
 bool TSetupUserFiles::DeleteTree(const std::string& path) const {
   const TPlace place = Locate(path);
-  if (place.Home) return place.Home->DeleteTree(place.Relative);
-  return !place.Refused && kel::kelDeleteDirectory(path, true);
+  const bool deleted =
+      place.Home ? place.Home->DeleteTree(place.Relative) : !place.Refused && kel::kelDeleteDirectory(path, true);
+  // The one entry that names the files the folder held.
+  if (deleted) TSetup::CurrentLog().Write("Deleted the folder with everything in it: " + path);
+  return deleted;
 }
 
 bool TSetupUserFiles::ForceFolders(const std::string& path) const {
@@ -137,8 +144,10 @@ bool TSetupUserFiles::CopyFolder(const std::string& source, const std::string& t
   const TPlace from = Locate(source);
   const TPlace to = Locate(target);
   if (from.Refused || to.Refused || from.Home != to.Home) return false;
-  if (from.Home) return from.Home->CopyTree(from.Relative, to.Relative);
-  return kel::kelCopyDirectory(source, target, "", true);
+  const bool copied =
+      from.Home ? from.Home->CopyTree(from.Relative, to.Relative) : kel::kelCopyDirectory(source, target, "", true);
+  if (copied) TSetup::CurrentLog().Write("Copied the folder: " + source + " -> " + target);
+  return copied;
 }
 
 bool TSetupUserFiles::MoveFile(const std::string& source, const std::string& target, std::string* error) const {
@@ -148,8 +157,10 @@ bool TSetupUserFiles::MoveFile(const std::string& source, const std::string& tar
     if (error) *error = "The files do not both belong to one user.";
     return false;
   }
-  if (from.Home) return from.Home->MoveFile(from.Relative, to.Relative, error);
-  return platform::MoveFile(source, target, error);
+  const bool moved = from.Home ? from.Home->MoveFile(from.Relative, to.Relative, error)
+                               : platform::MoveFile(source, target, error);
+  if (moved) TSetup::CurrentLog().Write("Renamed: " + source + " -> " + target);
+  return moved;
 }
 
 bool TSetupUserFiles::WriteShortcut(const std::string& linkFile, const std::string& target) const {

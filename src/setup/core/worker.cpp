@@ -1,5 +1,8 @@
 #include "setup/core/worker.h"
 
+#include <chrono>
+#include <cstdio>
+
 #include "kel/base/error.h"
 #include "setup/core/dispatcher.h"
 #include "setup/core/notify.h"
@@ -36,6 +39,7 @@ void TSetupThread::PopulateActions() {
     std::unique_ptr<TSetupAction> action = actionClass.create();
     action->OnProgress = [this](TSetupAction&) { ReportProgress(); };
     actions_.Add(std::move(action));
+    names_.push_back(actionClass.name);
   });
 }
 
@@ -53,6 +57,15 @@ void TSetupThread::ReportProgress() {
 
 void TSetupThread::Execute() {
   TSetup& session = TSetup::Instance();
+  TSetupLog& log = session.Log();
+  std::string action;  // the running action as the log names it
+  auto started = std::chrono::steady_clock::now();
+  const auto seconds = [&] {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f s",
+                  std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+    return std::string(text);
+  };
   try {
     PopulateActions();
     for (size_t i = 0; i < actions_.Count() && !terminated_; ++i) {
@@ -60,10 +73,17 @@ void TSetupThread::Execute() {
         std::lock_guard lock(lock_);
         current_ = &actions_[i];
       }
+      action = "Action " + std::to_string(i + 1) + " of " + std::to_string(actions_.Count()) + ", " +
+               std::string(names_[i]);
+      log.Write(action + ", started");
+      started = std::chrono::steady_clock::now();
       ReportProgress();  // never while holding the lock: Terminate may be waiting for it
       actions_[i].Run();
+      log.Write(action + ", ended after " + seconds());
+      action.clear();
     }
   } catch (const std::exception& e) {
+    if (!action.empty()) log.Write(action + ", failed after " + seconds());
     // The library's errors and those of the standard library alike: an
     // error escaping the thread would end the whole program without a word.
     session.LogError(e.what());

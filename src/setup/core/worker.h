@@ -5,7 +5,9 @@
 
 #include <atomic>
 #include <mutex>
+#include <string_view>
 #include <thread>
+#include <vector>
 
 #include "setup/core/action.h"
 
@@ -39,6 +41,7 @@ class TSetupThread {
   void ReportProgress();
 
   TSetupActionList actions_;
+  std::vector<std::string_view> names_;  // of the actions' classes, for the log
   TSetupAction* current_ = nullptr;  // guarded by lock_
   std::mutex lock_;
   std::atomic<bool> terminated_{false};

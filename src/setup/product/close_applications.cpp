@@ -6,6 +6,7 @@
 
 #include "kel/platform/process.h"
 #include "kel/platform/windows.h"
+#include "setup/core/session.h"
 #include "setup/product/actions.h"
 
 namespace setup {
@@ -60,6 +61,8 @@ void TSetupActionCloseApplications::Execute() {
       } else if (std::find(programs.begin(), programs.end(), *program) == programs.end()) {
         programs.push_back(*program);
       }
+      Session().Log().Write("Asking a window of class " + windowClass + " to close" +
+                            (program ? " (process " + std::to_string(program->id) + ")" : std::string()));
       kel::platform::CloseWindow(windows.front());
       found = true;
     }

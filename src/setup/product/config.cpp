@@ -67,15 +67,18 @@ TAddonOptions ReadAddonOptions(const kel::TKELIniFile& settings) {
 
 void TSetupActionConfig::Execute() {
   ReportStatus(GetCommonText("A6"));
-  // Written when the document goes out of scope, in the encoding it was read
-  // in (UTF-16LE for a new file); a failed write is not reported.
-  kel::TKELIniFile config(Session().DestPath() + "ORVI.ini", true);
+  const std::string path = Session().DestPath() + "ORVI.ini";
+  kel::TKELIniFile config(path);
   config.WriteSection("Integration", Settings().ReadSection("Integration"));
   config.DeleteSection("System");
   config.WriteString("System", "ID", NewGuid());
   config.WriteString("System", "DefaultLang", Resources().LanguageName() + ".lng");
   config.WriteBool("System", "UserMode", !Session().HasFlag(sfPORTABLE));
   config.WriteInteger("System", "Version", Product().GetVersionId());
+  // Written in the encoding it was read in (UTF-16LE for a new file); a
+  // failed write does not stop the run, the log tells it.
+  Session().Log().Write((config.UpdateFile() ? "Wrote the configuration: " : "Could not write the configuration: ") +
+                        path);
 }
 
 // --- Add-ons --------------------------------------------------------------------
@@ -105,7 +108,9 @@ void TSetupActionAddonsInstall::Execute() {
   if (options.Viewer) parameters += ValueOf(addons, "P2") + " ";
   if (options.Shortcuts) parameters += ValueOf(addons, "P3") + " ";
   // Started without waiting; whether it starts is not checked.
-  kel::kelShellExecute(installer, kel::kelFormat(ValueOf(addons, "CL"), {parameters}));
+  const std::string commandLine = kel::kelFormat(ValueOf(addons, "CL"), {parameters});
+  Session().Log().Write("Starting the add-on installer: " + installer + " " + commandLine);
+  kel::kelShellExecute(installer, commandLine);
 }
 
 void TSetupActionAddonsInstall::Summarize(TSetupSummaryBuilder& builder) {

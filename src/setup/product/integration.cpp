@@ -61,7 +61,7 @@ bool AtLeast(const kel::platform::OsVersion& version, uint32_t major, uint32_t m
 // shortcut that already leads to the target is left as it is. A shortcut
 // on a user's desktop, and a folder made for it, belong to that user.
 void CreateShortcut(const TSetupResources& resources, const TSetupUserFiles& userFiles, const TSetupScriptFile& item,
-                    const kel::TKELStringList& allowedRoots, bool programsOnly) {
+                    const kel::TKELStringList& allowedRoots, bool programsOnly, TSetupLog& log) {
   const std::string upper = kel::kelUpperCase(item.Name);
   if (std::none_of(allowedRoots.Items().begin(), allowedRoots.Items().end(),
                    [&](const auto& root) { return upper.find(root.text) != std::string::npos; }))
@@ -70,9 +70,17 @@ void CreateShortcut(const TSetupResources& resources, const TSetupUserFiles& use
   const std::string link = resources.ExpandPath(item.Name);
   if (!IsAbsolute(target) || !IsAbsolute(link) || !kel::kelFileExists(target)) return;
   if (programsOnly && !kel::platform::IsExecutableFile(target)) return;
-  if (!userFiles.ForceFolders(kel::kelExtractFilePath(link))) return;
-  if (userFiles.ReadShortcutTarget(link) == target) return;
-  userFiles.WriteShortcut(link, target);  // a failure skips the entry
+  if (!userFiles.ForceFolders(kel::kelExtractFilePath(link))) {
+    log.Write("Could not write the shortcut (no folder for it): " + link + " -> " + target);
+    return;
+  }
+  if (userFiles.ReadShortcutTarget(link) == target) {
+    log.Write("Shortcut (already there): " + link + " -> " + target);
+    return;
+  }
+  // A failure skips the entry.
+  log.Write((userFiles.WriteShortcut(link, target) ? "Shortcut: " : "Could not write the shortcut: ") + link + " -> " +
+            target);
 }
 
 }  // namespace
@@ -125,7 +133,7 @@ void TSetupActionShortcuts::Execute() {
   const TSetupScriptGroup& shortcuts = Script().Shortcuts;
   const int count = shortcuts.Count();
   for (int i = 0; i < count; ++i) {
-    CreateShortcut(Resources(), userFiles, shortcuts[i], AllowedRoots, programsOnly);
+    CreateShortcut(Resources(), userFiles, shortcuts[i], AllowedRoots, programsOnly, Session().Log());
     SetProgress((i + 1) * 100 / count);
   }
 }

@@ -199,13 +199,23 @@ void TSetupActionPrepare::Execute() {
       for (const TSetupBackupSource& file : files) archive.Add(file);
       kel::platform::PauseForTest("backup");
       archive.Commit([&](size_t) { ++Done; }, [&](size_t) { SetProgress(Done * 100 / Total); });
-      for (const TSetupBackupArchive::TSkipped& file : archive.Skipped()) skipped.insert(files[file.Index].Path);
+      for (const TSetupBackupArchive::TSkipped& file : archive.Skipped()) {
+        skipped.insert(files[file.Index].Path);
+        session.Log().Write("Left out of the backup: " + files[file.Index].Path + "\r\n" + file.Reason +
+                            (file.SystemText.empty() ? "" : " (" + file.SystemText + ")"));
+      }
     } catch (const EBackupArchiveError& e) {
       if (e.FileIndex() < 0) throw EInstallerBackupError(e.Message() + "\r\n" + e.SystemText());
       const TSetupBackupSource& file = files[static_cast<size_t>(e.FileIndex())];
       throw EInstallerBackupError(kel::kelFormat("An error occurs while backuping the \"%s\" file (%d)\r\n%s\r\n%s",
                                                  {file.Path, file.Size, e.Message(), e.SystemText()}));
     }
+    uint64_t packed = 0;
+    for (const TSetupBackupSource& file : files)
+      if (!skipped.contains(file.Path)) packed += file.Size;
+    session.Log().Write("Backup: " + archiveName + " (" + std::to_string(kel::kelFileGetSize(archiveName)) +
+                        " bytes, " + std::to_string(files.size() - skipped.size()) + " files of " +
+                        std::to_string(packed) + " bytes)");
     if (!skipped.empty()) {
       const std::string notice = Resources().FormatCommonText("W1", {std::to_string(skipped.size())});
       ReportStatus(notice);

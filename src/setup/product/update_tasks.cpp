@@ -36,6 +36,16 @@ void RenameFile(const TSetupUserFiles& userFiles, const std::string& from, const
   if (!userFiles.MoveFile(from, to, &error)) throw kel::EOSError(error + "\r\n" + from + " -> " + to);
 }
 
+// Removes a product's entry from the list of installed applications.
+void RemoveEntry(const std::string& name) {
+  TSetupLog& log = TSetup::Instance().Log();
+  bool removed = false;
+  if (!TSetupAppRepo::Unregister(name, &removed))
+    log.Write("Registry: the entry of \"" + name + "\" could not be removed");
+  else if (removed)
+    log.Write("Registry: the entry of \"" + name + "\" was removed");
+}
+
 void AddIfExists(const TSetupUserFiles& userFiles, kel::TKELStringList* list, const std::string& path) {
   if (list && userFiles.Exists(path)) list->Add(path);
 }
@@ -46,6 +56,7 @@ void TSetupUpdateTaskRemoveShellMenu::Execute(kel::TKELStringList*) {
   for (const char* name : {"System/orvi_menu32.so", "System/orvi_menu64.so"}) {
     const std::string library = Session().DestPath() + name;
     if (!kel::kelFileExists(library)) continue;
+    Session().Log().Write("Unregistering the shell-menu library: " + library);
     TSetupActiveX::UnregisterServer(library);
     DeleteFileOrSchedule(library);
   }
@@ -55,7 +66,7 @@ void TSetupUpdateTaskRemoveUninstallInfo::Execute(kel::TKELStringList*) {
   for (const char* name : {"ORVI3", "ORVI"}) {
     std::string folder;
     if (TSetupAppRepo::FindInstallPath(name, folder) && kel::kelStartsText(Session().DestPath(), folder))
-      TSetupAppRepo::Unregister(name);
+      RemoveEntry(name);
   }
 }
 
@@ -82,7 +93,7 @@ void TSetupUpdateTaskRemoveFromRegistry::Execute(kel::TKELStringList*) {
   // helper; a path holding a quote cannot be quoted.
   const std::string helper = Session().DestPath() + "Elevator";
   RunAndWait((helper.find('"') == std::string::npos ? "\"" + helper + "\"" : helper) + " /REG=U");
-  TSetupAppRepo::Unregister(Product().GetName());
+  RemoveEntry(Product().GetName());
 }
 
 void TSetupUpdateTaskUpdateConfigs::Execute(kel::TKELStringList* filesToDelete) {

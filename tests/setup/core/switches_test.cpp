@@ -27,6 +27,9 @@ TEST(CheckCommandLine, AcceptsTheSwitchesOfTheProgramAndItsCopies) {
       {"/AUTO", ""},
       {"/SKIPUAC=4711", "/AUTO", "/SILENT"},
       {"/PATH=/opt/My Apps/ORVI/", "/AUTO", "/SILENT"},
+      {"/AUTO", "/SILENT", "/LOG"},
+      {"/LOG=/var/log/orvi setup.log", "/AUTO"},
+      {"/AUTO", "/LOG", "my", "run.log"},
   };
   for (const auto& arguments : accepted) EXPECT_NO_THROW(CheckCommandLine(Params(arguments))) << Params(arguments);
 }
@@ -55,6 +58,48 @@ TEST(CheckCommandLine, RefusesWhatItWouldIgnore) {
     } catch (const EInstallerMysteryError& e) {
       EXPECT_NE(e.Message().find("Unknown argument " + row.named), std::string::npos) << e.Message();
       EXPECT_NE(e.Message().find(row.form), std::string::npos) << e.Message();
+    }
+  }
+}
+
+TEST(IsHelpRequest, AnyArgumentMayAskForHelp) {
+  const struct {
+    std::vector<std::string> arguments;
+    bool help;
+  } rows[] = {
+      {{"--help"}, true},        {{"-h"}, true},          {{"/?"}, true},
+      {{"/AUTO", "-H"}, true},   {{"--HELP", "/AUTO"}, true},
+      {{}, false},               {{"/AUTO", "/SILENT"}, false},
+      {{"/h"}, false},           {{"/AUTO=--help"}, false},
+      {{"/LOG=-h"}, false},
+  };
+  for (const auto& row : rows) EXPECT_EQ(IsHelpRequest(Params(row.arguments)), row.help) << Params(row.arguments);
+}
+
+// Copies of the program get the log's full path in place of what the user
+// wrote; the rest of the command line reads as before.
+TEST(ReplaceSwitch, WritesTheSwitchWithItsValueOnce) {
+  const struct {
+    std::vector<std::string> arguments;
+    std::string value;
+    std::vector<std::string> expected;
+  } rows[] = {
+      {{"/AUTO", "/LOG", "/SILENT"}, "/tmp/My Logs/a.log", {"/AUTO", "/LOG=/tmp/My Logs/a.log", "/SILENT"}},
+      {{"/LOG", "my", "run.log", "/AUTO"}, "/x.log", {"/LOG=/x.log", "/AUTO"}},
+      {{"-log=rel.log", "/AUTO", "/Log=second"}, "/x.log", {"/LOG=/x.log", "/AUTO"}},
+      {{"/AUTO", "My", "Folder", "/LOG"}, "/x.log", {"/AUTO", "My", "Folder", "/LOG=/x.log"}},
+      {{"/AUTO=/opt/A B", "/LOG=a.log", "/SILENT"}, "", {"/AUTO=/opt/A B", "/SILENT"}},
+      {{"/AUTO", "/LOG", "a", "b"}, "", {"/AUTO"}},
+      {{"/AUTO", "/SILENT"}, "/x.log", {"/AUTO", "/SILENT"}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(Params(row.arguments));
+    const std::string replaced = ReplaceSwitch(Params(row.arguments), "LOG", row.value);
+    EXPECT_EQ(kel::kelSplitCommandLine(replaced), row.expected) << replaced;
+    // The value reads back whole, spaces and all.
+    std::string value;
+    if (kel::HasSwitch(replaced, "LOG", value)) {
+      EXPECT_EQ(value, row.value);
     }
   }
 }

@@ -4,13 +4,19 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
+#include <vector>
 
 #include "kel/platform/posix/errors.h"
 #include "kel/platform/posix/file_lock.h"
+#include "kel/platform/posix/privileges.h"
+#include "kel/platform/users.h"
 
 namespace kel::platform {
 
@@ -52,6 +58,120 @@ bool LockForShare(int fd, FileAccess access, FileShare share, std::string* error
 }
 
 }  // namespace posix
+
+namespace {
+
+// What OpenAppending reports for a path that names no regular file (a value
+// no errno takes).
+constexpr int kNotRegularFile = 1 << 20;
+
+struct Opened {
+  int fd = -1;
+  int error = 0;  // an errno value or kNotRegularFile
+};
+
+// Opens the file as OpenFileToAppend describes, with this process's rights.
+// Only async-signal-safe calls: it also runs in a forked helper.
+Opened OpenAppending(const char* path, AppendDisposition disposition) {
+  // Not blocking keeps a pipe from holding the open up; the fd is made
+  // blocking again below.
+  int flags = O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK;
+  if (disposition == AppendDisposition::CreateNew) flags |= O_EXCL;
+  int fd;
+  do {
+    fd = ::open(path, flags, 0644);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return {-1, errno};
+  struct stat info;
+  int error = 0;
+  if (::fstat(fd, &info) != 0)
+    error = errno;
+  else if (!S_ISREG(info.st_mode))
+    error = kNotRegularFile;
+  else if (::fcntl(fd, F_SETFL, O_APPEND) != 0 ||
+           (disposition == AppendDisposition::CreateAlways && ::ftruncate(fd, 0) != 0))
+    error = errno;
+  if (error == 0) return {fd, 0};
+  ::close(fd);
+  return {-1, error};
+}
+
+std::string AppendingErrorText(int error) {
+  // O_NOFOLLOW's answer for a link reads as a loop of links; a pipe that
+  // nobody reads answers a non-blocking open as a missing device.
+  if (error == ELOOP) return "Symbolic link not followed";
+  if (error == kNotRegularFile || error == ENXIO) return "Not a regular file";
+  return posix::ErrorText(error);
+}
+
+// The helper's answer: the error code, and the open file when there is one.
+void SendOpened(int socket, const Opened& opened) {
+  iovec part{const_cast<int*>(&opened.error), sizeof opened.error};
+  msghdr message{};
+  message.msg_iov = &part;
+  message.msg_iovlen = 1;
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+  if (opened.fd >= 0) {
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    cmsghdr* header = CMSG_FIRSTHDR(&message);
+    header->cmsg_level = SOL_SOCKET;
+    header->cmsg_type = SCM_RIGHTS;
+    header->cmsg_len = CMSG_LEN(sizeof(int));
+    std::memcpy(CMSG_DATA(header), &opened.fd, sizeof(int));
+  }
+  while (::sendmsg(socket, &message, MSG_NOSIGNAL) < 0 && errno == EINTR) {
+  }
+}
+
+Opened ReceiveOpened(int socket) {
+  Opened opened{-1, EIO};  // a helper that ended without answering
+  iovec part{&opened.error, sizeof opened.error};
+  msghdr message{};
+  message.msg_iov = &part;
+  message.msg_iovlen = 1;
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+  message.msg_control = control;
+  message.msg_controllen = sizeof control;
+  ssize_t n;
+  do {
+    n = ::recvmsg(socket, &message, MSG_CMSG_CLOEXEC);
+  } while (n < 0 && errno == EINTR);
+  if (n != static_cast<ssize_t>(sizeof opened.error)) return {-1, EIO};
+  for (cmsghdr* header = CMSG_FIRSTHDR(&message); header; header = CMSG_NXTHDR(&message, header))
+    if (header->cmsg_level == SOL_SOCKET && header->cmsg_type == SCM_RIGHTS)
+      std::memcpy(&opened.fd, CMSG_DATA(header), sizeof(int));
+  if (opened.error == 0 && opened.fd < 0) opened.error = EIO;
+  return opened;
+}
+
+// Runs OpenAppending in a child that has become `user`, which hands the
+// open file back over a socket.
+Opened OpenAppendingAs(const UserAccount& user, const char* path, AppendDisposition disposition) {
+  const std::vector<gid_t> groups = posix::GroupsOf(user);
+  int pair[2];
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) return {-1, errno};
+  const pid_t child = ::fork();
+  if (child < 0) {
+    const int error = errno;
+    ::close(pair[0]);
+    ::close(pair[1]);
+    return {-1, error};
+  }
+  if (child == 0) {
+    ::close(pair[0]);
+    SendOpened(pair[1], posix::BecomeUser(user, groups) ? OpenAppending(path, disposition) : Opened{-1, EPERM});
+    ::_exit(0);
+  }
+  ::close(pair[1]);
+  const Opened opened = ReceiveOpened(pair[0]);
+  ::close(pair[0]);
+  while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+  }
+  return opened;
+}
+
+}  // namespace
 
 FileHandle OpenFile(const std::string& path, FileAccess access, FileDisposition disposition, FileShare share,
                     std::string* error) {
@@ -128,6 +248,15 @@ bool SetFileSize(FileHandle file, int64_t size) { return ::ftruncate(static_cast
 
 void CloseFile(FileHandle file) {
   if (file != kInvalidFile) ::close(static_cast<int>(file));
+}
+
+FileHandle OpenFileToAppend(const std::string& path, AppendDisposition disposition, const UserAccount& user,
+                            std::string* error) {
+  const bool asUser = ::geteuid() == 0 && user.uid != 0 && user.uid != ::geteuid();
+  const Opened opened =
+      asUser ? OpenAppendingAs(user, path.c_str(), disposition) : OpenAppending(path.c_str(), disposition);
+  if (opened.fd < 0 && error) *error = AppendingErrorText(opened.error);
+  return opened.fd < 0 ? kInvalidFile : opened.fd;
 }
 
 }  // namespace kel::platform

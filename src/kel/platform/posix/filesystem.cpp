@@ -347,6 +347,12 @@ std::string TemporaryDirectory(std::string* error) {
   return folder + "/";
 }
 
+std::string TemporaryFilesFolder() {
+  const std::string base = TemporaryBase();
+  if (IsSandboxed()) CreateDirectories(base, nullptr);
+  return base == "/" ? base : base + "/";
+}
+
 bool IsTemporaryDirectory(const std::string& folder) {
   std::string path = folder;
   while (path.size() > 1 && path.back() == '/') path.pop_back();

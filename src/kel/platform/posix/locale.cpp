@@ -24,10 +24,15 @@ LocalDate Today() {
 }
 
 LocalDateTime LocalNow() {
-  const time_t now = ::time(nullptr);
+  struct timespec now {};
+  ::clock_gettime(CLOCK_REALTIME, &now);
   struct tm local {};
-  if (!::localtime_r(&now, &local)) return {};
-  return {{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday}, local.tm_hour, local.tm_min, local.tm_sec};
+  if (!::localtime_r(&now.tv_sec, &local)) return {};
+  return {{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday},
+          local.tm_hour,
+          local.tm_min,
+          local.tm_sec,
+          static_cast<int>(now.tv_nsec / 1000000)};
 }
 
 }  // namespace kel::platform

@@ -202,6 +202,8 @@ int RunCommandLine(const std::string& commandLine, std::string* error) {
   return RunProgram(program, posix::SplitWindowsArguments(rest), error);
 }
 
+uint32_t CurrentProcessId() { return static_cast<uint32_t>(::getpid()); }
+
 std::optional<ProcessIdentity> IdentifyProcess(uint32_t id) {
   const std::optional<ProcessStat> stat = ReadProcessStat(id);
   if (!stat || HasEnded(*stat)) return std::nullopt;

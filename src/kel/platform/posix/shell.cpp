@@ -4,12 +4,10 @@
 #include "kel/platform/shell.h"
 
 #include <fcntl.h>
-#include <grp.h>
 #include <sys/wait.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <string_view>
 #include <vector>
@@ -22,6 +20,7 @@ extern char** environ;
 #include "kel/platform/posix/desktop_entry.h"
 #include "kel/platform/posix/errors.h"
 #include "kel/platform/posix/io.h"
+#include "kel/platform/posix/privileges.h"
 #include "kel/platform/process.h"
 #include "kel/platform/well_known_folders.h"
 #include "kel/platform/users.h"
@@ -120,13 +119,7 @@ bool ShellOpenAsUser(const std::string& target, const std::string& parameters, c
 
   // Everything the child needs is prepared here: between fork and exec only
   // async-signal-safe calls are made.
-  std::vector<gid_t> groups(64);
-  int groupCount = static_cast<int>(groups.size());
-  if (::getgrouplist(user.name.c_str(), user.gid, groups.data(), &groupCount) < 0) {
-    groups.resize(static_cast<size_t>(groupCount));
-    if (::getgrouplist(user.name.c_str(), user.gid, groups.data(), &groupCount) < 0) groupCount = 0;
-  }
-  groups.resize(static_cast<size_t>(std::max(groupCount, 0)));
+  const std::vector<gid_t> groups = posix::GroupsOf(user);
   std::vector<std::string> environment;
   for (char** entry = environ; *entry; ++entry) {
     const std::string_view variable(*entry);
@@ -157,9 +150,7 @@ bool ShellOpenAsUser(const std::string& target, const std::string& parameters, c
     // is nobody's zombie; the grandchild drops root before it executes.
     if (::fork() != 0) ::_exit(0);
     ::setsid();
-    if (::setgroups(groups.size(), groups.data()) != 0 || ::setgid(user.gid) != 0 || ::setuid(user.uid) != 0 ||
-        ::setuid(0) == 0)
-      ::_exit(127);
+    if (!posix::BecomeUser(user, groups)) ::_exit(127);
     if (::chdir(home.c_str()) != 0 && ::chdir("/") != 0) ::_exit(127);
     ::execve(argv[0], argv.data(), envp.data());
     ::_exit(127);
