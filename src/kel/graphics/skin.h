@@ -47,6 +47,11 @@
 
 namespace kel {
 
+// The resources the default skins are stored in: the light one, and the dark
+// one under the same name followed by "_DARK".
+inline constexpr std::string_view kelDefaultSkinResource = "KELDEFAULTSKIN";
+inline constexpr std::string_view kelDefaultSkinDarkResource = "KELDEFAULTSKIN_DARK";
+
 class ESkinError : public Exception {
   using Exception::Exception;
 };
