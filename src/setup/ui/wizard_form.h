@@ -50,7 +50,8 @@ class TWizardProgressViewInfo : public TWizardCustomViewInfo {
   int segmentWidth_ = 0;
 };
 
-// The window's layout rectangles and the painting of header and footer.
+// The window's layout rectangles and the painting of header and footer. The
+// header picture of the theme in force is scaled smoothly to the header.
 class TWizardFormViewInfo : public TWizardCustomViewInfo {
  public:
   // Loads the header images; fails when the packages lack them.
@@ -71,6 +72,8 @@ class TWizardFormViewInfo : public TWizardCustomViewInfo {
  private:
   QImage headerLight_;
   QImage headerDark_;
+  mutable QImage scaledHeader_;
+  mutable const QImage* scaledFrom_ = nullptr;
   QRect header_, strip_, footer_, headerText_, page_, fullPage_;
 };
 
@@ -100,8 +103,9 @@ class TWizardForm : public QDialog, public IInstallerNotify {
   // Whether the Close command is offered (it is not once the run finished).
   bool CloseCommandEnabled() const { return closeEnabled_; }
 
-  // The DPI the window lays out for: its screen's logical DPI.
+  // The DPI the window lays out for: its screen's logical DPI unless set.
   int Dpi() const;
+  void SetDpi(int dpi);
   int Scale(int length) const;
 
   QPushButton* BackButton() const { return bBack_; }
@@ -115,6 +119,8 @@ class TWizardForm : public QDialog, public IInstallerNotify {
   void paintEvent(QPaintEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
+  // A move to another screen may change the DPI.
+  bool event(QEvent* event) override;
   // Escape in a dialog: the Close command.
   void reject() override;
 
@@ -122,6 +128,11 @@ class TWizardForm : public QDialog, public IInstallerNotify {
   void CreatePages();
   void Localize();
   void LayOut();
+  // Lays the window and its pages out again when the DPI is not the one
+  // they were laid out for: sizes, controls, fonts, the step strip.
+  void ChangeDpi();
+  // The theme changed: the colours of the scheme in force, then a repaint.
+  void UpdateTheme();
   void bBackClick();
   void bNextClick();
   // Runs a navigation step; an error shows the error box and the wizard
@@ -143,6 +154,8 @@ class TWizardForm : public QDialog, public IInstallerNotify {
   std::unique_ptr<TWizardFormViewInfo> formViewInfo_;
   bool closeEnabled_ = true;
   bool closing_ = false;
+  int dpi_ = 0;        // set by SetDpi; 0: the screen's
+  int layoutDpi_ = 0;  // the DPI the window is laid out for
 };
 
 }  // namespace setup
