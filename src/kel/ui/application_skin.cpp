@@ -2,8 +2,6 @@
 
 #include <QApplication>
 #include <QScreen>
-#include <QStyle>
-#include <QStyleFactory>
 #include <QtGlobal>
 
 #include "kel/ui/dpi.h"
@@ -48,12 +46,15 @@ void TKELApplicationSkin::SetDpi(int dpi) {
 }
 
 void TKELApplicationSkin::Apply() {
-  // The skin draws on the one style that follows palettes and style sheets
-  // faithfully on every desktop.
-  if (QApplication::style()->name().compare("fusion", Qt::CaseInsensitive) != 0)
-    QApplication::setStyle(QStyleFactory::create("Fusion"));
-  QApplication::setPalette(kelSkinPalette(skin_, QApplication::style()->standardPalette()));
-  qApp->setStyleSheet(kelSkinStyleSheet(skin_, dpi_));
+  if (!style_ || QApplication::style() != style_) {
+    style_ = new TKELSkinStyle();
+    QApplication::setStyle(style_);
+  }
+  style_->SetSkin(skin_, dpi_);
+  // Every control takes the new palette (Qt tells them through posted
+  // events: they are delivered now) and repaints.
+  QApplication::setPalette(kelSkinPalette(skin_, style_->standardPalette()));
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::ApplicationPaletteChange);
   emit Changed();
 }
 

@@ -1,6 +1,6 @@
 // The skin of the application: the root collection every control takes its
 // look from. Loading reads the default skin of the theme in force from the
-// program's resources and gives the application the palette and style sheet
+// program's resources and gives the application the palette and the style
 // built from it; every control then repaints.
 #pragma once
 
@@ -14,6 +14,8 @@
 #include "kel/graphics/skin.h"
 
 namespace kel {
+
+class TKELSkinStyle;
 
 class TKELApplicationSkin : public QObject {
   Q_OBJECT
@@ -34,7 +36,7 @@ class TKELApplicationSkin : public QObject {
   // applies it to the application (which must exist). A missing or damaged
   // skin leaves an empty one: the controls keep the style's own look.
   void Load(bool dark);
-  // Builds the style sheet again for another DPI.
+  // The skin's lengths at another DPI.
   void SetDpi(int dpi);
 
   const TKELSkin& Skin() const { return skin_; }
@@ -53,6 +55,7 @@ class TKELApplicationSkin : public QObject {
   uint32_t osBuild_ = 0;
   TKELSkin skin_;
   int dpi_ = 0;
+  TKELSkinStyle* style_ = nullptr;  // owned by the application
 };
 
 }  // namespace kel

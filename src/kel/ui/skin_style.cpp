@@ -1,8 +1,10 @@
 #include "kel/ui/skin_style.h"
 
-#include <QStringList>
-#include <optional>
-#include <vector>
+#include <QMenu>
+#include <QPainter>
+#include <QStyleFactory>
+#include <QStyleOption>
+#include <algorithm>
 
 #include "kel/ui/dpi.h"
 
@@ -16,72 +18,6 @@ std::optional<QColor> ColorOf(const TKELSkin& skin, std::initializer_list<std::s
     if (const std::optional<TKELSkinColor> color = skin.Color(id)) return kelToQColor(*color);
   return std::nullopt;
 }
-
-QString CssColor(const QColor& color) {
-  return color.alpha() == 255 ? color.name(QColor::HexRgb)
-                              : QString("rgba(%1, %2, %3, %4)")
-                                    .arg(color.red())
-                                    .arg(color.green())
-                                    .arg(color.blue())
-                                    .arg(color.alpha());
-}
-
-// One rule of the sheet; properties whose value the skin does not define are
-// left out, and so is a rule left without any.
-class TRule {
- public:
-  TRule(const TKELSkin& skin, int dpi, QString selector) : skin_(skin), dpi_(dpi), selector_(std::move(selector)) {}
-
-  TRule& Color(const char* property, std::initializer_list<std::string_view> ids) {
-    if (const std::optional<QColor> color = ColorOf(skin_, ids)) Add(property, CssColor(*color));
-    return *this;
-  }
-  TRule& Border(const char* property, std::initializer_list<std::string_view> ids) {
-    if (const std::optional<QColor> color = ColorOf(skin_, ids))
-      Add(property, QString("%1px solid %2").arg(Px(1)).arg(CssColor(*color)));
-    return *this;
-  }
-  // Lengths designed at 96 DPI.
-  TRule& Length(const char* property, int length) {
-    Add(property, QString("%1px").arg(Px(length)));
-    return *this;
-  }
-  TRule& Margins(const char* property, const TKELSkinMargins& margins) {
-    Add(property, QString("%1px %2px %3px %4px")
-                      .arg(Px(margins.Top))
-                      .arg(Px(margins.Right))
-                      .arg(Px(margins.Bottom))
-                      .arg(Px(margins.Left)));
-    return *this;
-  }
-  TRule& Text(const char* property, const QString& value) {
-    Add(property, value);
-    return *this;
-  }
-  // A vertical gradient between two colours (a single colour when the
-  // second is missing).
-  TRule& Gradient(const char* property, std::string_view top, std::string_view bottom) {
-    const std::optional<QColor> from = ColorOf(skin_, {top});
-    const std::optional<QColor> to = ColorOf(skin_, {bottom, top});
-    if (from && to)
-      Add(property, QString("qlineargradient(x1: 0, y1: 0, x2: 0, y2: 1, stop: 0 %1, stop: 1 %2)")
-                        .arg(CssColor(*from), CssColor(*to)));
-    return *this;
-  }
-
-  QString ToString() const {
-    return properties_.isEmpty() ? QString() : selector_ + " { " + properties_.join("; ") + "; }\n";
-  }
-
- private:
-  int Px(int length) const { return std::max(length > 0 ? 1 : 0, kelScaleByDpi(length, dpi_)); }
-  void Add(const char* property, const QString& value) { properties_ << QString(property) + ": " + value; }
-
-  const TKELSkin& skin_;
-  int dpi_;
-  QString selector_;
-  QStringList properties_;
-};
 
 }  // namespace
 
@@ -125,118 +61,153 @@ QPalette kelSkinPalette(const TKELSkin& skin, const QPalette& base) {
   return palette;
 }
 
-QString kelSkinStyleSheet(const TKELSkin& skin, int dpi) {
-  const auto rule = [&](const char* selector) { return TRule(skin, dpi, selector); };
-  std::vector<TRule> rules;
+TKELSkinStyle::TKELSkinStyle() : QProxyStyle(QStyleFactory::create("Fusion")) {}
 
-  // Buttons (also the button of an edit box).
-  rules.push_back(rule("QPushButton, QToolButton")
-                      .Color("color", {"Buttons.Colors.Text"})
-                      .Color("background-color", {"Common.Colors.Content"})
-                      .Border("border", {"Common.Colors.Border1"})
-                      .Length("padding-left", 8)
-                      .Length("padding-right", 8));
-  rules.push_back(rule("QPushButton:hover, QToolButton:hover")
-                      .Color("color", {"Buttons.Colors.TextHover"})
-                      .Border("border", {"Popup.Colors.ItemSelected"}));
-  rules.push_back(rule("QPushButton:focus, QPushButton:default")
-                      .Border("border", {"EditBox.Colors.BorderFocused"}));
-  rules.push_back(rule("QPushButton:pressed, QToolButton:pressed")
-                      .Color("color", {"Buttons.Colors.TextPressed"})
-                      .Color("background-color", {"Common.Colors.ContentDisabled"}));
-  rules.push_back(rule("QPushButton:disabled, QToolButton:disabled")
-                      .Color("color", {"Buttons.Colors.TextDisabled"})
-                      .Color("background-color", {"Common.Colors.ContentDisabled"})
-                      .Border("border", {"Common.Colors.Border1"}));
-  rules.push_back(rule("QLineEdit QToolButton, QLineEdit + QToolButton")
-                      .Color("color", {"EditBox.Colors.ButtonText"}));
-  rules.push_back(rule("QLineEdit QToolButton:disabled, QLineEdit + QToolButton:disabled")
-                      .Color("color", {"EditBox.Colors.ButtonTextDisabled"}));
+void TKELSkinStyle::SetSkin(const TKELSkin& skin, int dpi) {
+  skin_ = skin;
+  dpi_ = dpi;
+}
 
-  // Check and radio boxes: the text; the marks are the style's, in the
-  // palette's colours.
-  rules.push_back(rule("QCheckBox, QRadioButton").Color("color", {"Buttons.Colors.Text"}));
-  rules.push_back(rule("QCheckBox:disabled, QRadioButton:disabled").Color("color", {"Buttons.Colors.TextDisabled"}));
+std::optional<QColor> TKELSkinStyle::Color(std::initializer_list<std::string_view> ids) const {
+  return ColorOf(skin_, ids);
+}
 
-  // Edit boxes and memos.
-  rules.push_back(rule("QLineEdit, QPlainTextEdit, QTextEdit")
-                      .Color("color", {"EditBox.Colors.Text"})
-                      .Color("background-color", {"EditBox.Colors.Content"})
-                      .Border("border", {"EditBox.Colors.Border"})
-                      .Color("selection-background-color", {"Popup.Colors.ItemSelected"})
-                      .Color("selection-color", {"Common.Colors.Text"}));
-  rules.push_back(rule("QLineEdit:focus, QPlainTextEdit:focus, QTextEdit:focus")
-                      .Border("border", {"EditBox.Colors.BorderFocused"}));
-  rules.push_back(rule("QLineEdit:disabled, QPlainTextEdit:disabled, QTextEdit:disabled")
-                      .Color("color", {"EditBox.Colors.TextDisabled"})
-                      .Color("background-color", {"EditBox.Colors.ContentDisabled"}));
+int TKELSkinStyle::Scale(int length) const { return std::max(length > 0 ? 1 : 0, kelScaleByDpi(length, dpi_)); }
 
-  // Scroll bars: a thumb on the background, without arrow buttons.
-  for (const char* orientation : {"vertical", "horizontal"}) {
-    const bool vertical = orientation[0] == 'v';
-    rules.push_back(TRule(skin, dpi, QString("QScrollBar:%1").arg(orientation))
-                        .Color("background-color", {"Common.Colors.Background1"})
-                        .Length(vertical ? "width" : "height", 12)
-                        .Text("margin", "0px"));
-    rules.push_back(TRule(skin, dpi, QString("QScrollBar::handle:%1").arg(orientation))
-                        .Color("background-color", {"Common.Colors.Border1"})
-                        .Length(vertical ? "min-height" : "min-width", 24)
-                        .Length("margin", 3));
-    rules.push_back(TRule(skin, dpi, QString("QScrollBar::handle:%1:hover").arg(orientation))
-                        .Color("background-color", {"Common.Colors.Border3"}));
-    rules.push_back(TRule(skin, dpi,
-                          QString("QScrollBar::add-line:%1, QScrollBar::sub-line:%1").arg(orientation))
-                        .Text("width", "0px")
-                        .Text("height", "0px")
-                        .Text("border", "none"));
-    rules.push_back(TRule(skin, dpi,
-                          QString("QScrollBar::add-page:%1, QScrollBar::sub-page:%1").arg(orientation))
-                        .Text("background", "none"));
-  }
-
-  // Progress bars: the frame and the done part in the accent colour.
-  rules.push_back(rule("QProgressBar")
-                      .Color("color", {"ProgressBox.Colors.Text"})
-                      .Color("background-color", {"ProgressBox.Colors.Content"})
-                      .Border("border", {"ProgressBox.Colors.Border1"})
-                      .Text("text-align", "center"));
-  rules.push_back(rule("QProgressBar::chunk").Color("background-color", {"Common.Colors.Activity1"}));
-
-  // Hints.
-  rules.push_back(rule("QToolTip")
-                      .Color("color", {"Hint.Colors.Text"})
-                      .Gradient("background", "Hint.Colors.Background1", "Hint.Colors.Background2")
-                      .Border("border", {"Hint.Colors.Border"})
-                      .Length("padding", 2));
-
-  // Menus: the popup's borders and, where the skin has one, its corner
-  // radius.
-  TRule menu = rule("QMenu");
-  menu.Color("background-color", {"Popup.Colors.Item"}).Border("border", {"Popup.Colors.Border1"});
-  if (const std::optional<TKELSkinFontInfo> font = skin.Font("Popup.Fonts.Default"); font && font->Color)
-    menu.Text("color", CssColor(kelToQColor(*font->Color)));
+void TKELSkinStyle::DrawFrame(QPainter* painter, const QRect& rect, const QColor& border, const QBrush& fill,
+                              int radius) const {
+  painter->save();
+  painter->setRenderHint(QPainter::Antialiasing, radius > 0);
+  const int width = Scale(1);
+  const qreal half = width / 2.0;
+  painter->setPen(QPen(border, width));
+  painter->setBrush(fill);
+  const QRectF inner = QRectF(rect).adjusted(half, half, -half, -half);
+  if (radius > 0)
+    painter->drawRoundedRect(inner, radius, radius);
   else
-    menu.Color("color", {"Common.Colors.Text"});
-  if (const std::optional<TKELSkinMargins> borders = skin.Margins("Popup.Margins.Borders"))
-    menu.Margins("padding", *borders);
-  if (const std::optional<TKELSkinMargins> radius = skin.Margins("Popup.Margins.CornerRadius"))
-    menu.Length("border-radius", radius->Left);
-  rules.push_back(menu);
-  rules.push_back(rule("QMenu::item").Length("padding-top", 4).Length("padding-bottom", 4).Length("padding-left", 20)
-                      .Length("padding-right", 20));
-  rules.push_back(rule("QMenu::item:selected").Color("background-color", {"Popup.Colors.ItemSelected"}));
-  TRule disabledItem = rule("QMenu::item:disabled");
-  if (const std::optional<TKELSkinFontInfo> font = skin.Font("Popup.Fonts.Disabled"); font && font->Color)
-    disabledItem.Text("color", CssColor(kelToQColor(*font->Color)));
-  rules.push_back(disabledItem);
-  rules.push_back(rule("QMenu::separator").Length("height", 1).Color("background-color", {"Popup.Colors.Border1"}));
+    painter->drawRect(inner);
+  painter->restore();
+}
 
-  // Lengths alone do not make a look: without any colour of the skin the
-  // controls keep the style's own.
-  if (skin.Items().empty()) return QString();
-  QString sheet;
-  for (const TRule& item : rules) sheet += item.ToString();
-  return sheet;
+int TKELSkinStyle::pixelMetric(PixelMetric metric, const QStyleOption* option, const QWidget* widget) const {
+  switch (metric) {
+    case PM_MenuPanelWidth:
+      if (Color({"Popup.Colors.Border1"})) return Scale(1);
+      break;
+    case PM_MenuHMargin:
+    case PM_MenuVMargin:
+      if (const std::optional<TKELSkinMargins> borders = skin_.Margins("Popup.Margins.Borders"))
+        return Scale(metric == PM_MenuHMargin ? borders->Left : borders->Top);
+      break;
+    default:
+      break;
+  }
+  return QProxyStyle::pixelMetric(metric, option, widget);
+}
+
+void TKELSkinStyle::drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
+                                  const QWidget* widget) const {
+  const bool focused = option->state & State_HasFocus;
+  switch (element) {
+    case PE_PanelMenu:
+    case PE_FrameMenu:
+      if (const std::optional<QColor> border = Color({"Popup.Colors.Border1"})) {
+        const std::optional<TKELSkinMargins> radius = skin_.Margins("Popup.Margins.CornerRadius");
+        const std::optional<QColor> item = Color({"Popup.Colors.Item"});
+        const QBrush fill = element == PE_PanelMenu && item ? QBrush(*item) : QBrush(Qt::NoBrush);
+        DrawFrame(painter, option->rect, *border, fill, radius ? Scale(radius->Left) : 0);
+        return;
+      }
+      break;
+    case PE_PanelLineEdit:
+    case PE_FrameLineEdit:
+    case PE_Frame:
+      if (const std::optional<QColor> border =
+              focused ? Color({"EditBox.Colors.BorderFocused"}) : Color({"EditBox.Colors.Border"})) {
+        const auto* frame = qstyleoption_cast<const QStyleOptionFrame*>(option);
+        const bool framed = element != PE_PanelLineEdit || (frame && frame->lineWidth > 0);
+        const QBrush fill = element == PE_PanelLineEdit ? option->palette.base() : QBrush(Qt::NoBrush);
+        if (framed)
+          DrawFrame(painter, option->rect, *border, fill);
+        else
+          painter->fillRect(option->rect, fill);
+        return;
+      }
+      break;
+    case PE_PanelTipLabel:
+      if (const std::optional<QColor> border = Color({"Hint.Colors.Border"})) {
+        QLinearGradient gradient(option->rect.topLeft(), option->rect.bottomLeft());
+        gradient.setColorAt(0, Color({"Hint.Colors.Background1"}).value_or(option->palette.toolTipBase().color()));
+        gradient.setColorAt(1, Color({"Hint.Colors.Background2", "Hint.Colors.Background1"})
+                                   .value_or(option->palette.toolTipBase().color()));
+        DrawFrame(painter, option->rect, *border, gradient);
+        return;
+      }
+      break;
+    case PE_PanelButtonCommand: {
+      const bool down = option->state & (State_Sunken | State_On);
+      const bool enabled = option->state & State_Enabled;
+      const std::optional<QColor> border =
+          !enabled                             ? Color({"Common.Colors.Border1"})
+          : focused                            ? Color({"EditBox.Colors.BorderFocused"})
+          : option->state & State_MouseOver    ? Color({"Popup.Colors.ItemSelected"})
+                                               : Color({"Common.Colors.Border1"});
+      const std::optional<QColor> fill =
+          down || !enabled ? Color({"Common.Colors.ContentDisabled"}) : Color({"Common.Colors.Content"});
+      if (border && fill) {
+        DrawFrame(painter, option->rect, *border, *fill);
+        return;
+      }
+      break;
+    }
+    default:
+      break;
+  }
+  QProxyStyle::drawPrimitive(element, option, painter, widget);
+}
+
+void TKELSkinStyle::drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
+                                const QWidget* widget) const {
+  switch (element) {
+    case CE_ProgressBarGroove:
+      if (const std::optional<QColor> border = Color({"ProgressBox.Colors.Border1"})) {
+        DrawFrame(painter, option->rect, *border, Color({"ProgressBox.Colors.Content"}).value_or(QColor(Qt::white)));
+        return;
+      }
+      break;
+    case CE_ProgressBarContents:
+      if (const auto* bar = qstyleoption_cast<const QStyleOptionProgressBar*>(option)) {
+        const std::optional<QColor> done = Color({"Common.Colors.Activity1"});
+        if (!done) break;
+        const QRect inner = option->rect.adjusted(Scale(1), Scale(1), -Scale(1), -Scale(1));
+        const qint64 range = qint64(bar->maximum) - bar->minimum;
+        const qint64 part = range > 0 ? qint64(bar->progress) - bar->minimum : 0;
+        const bool vertical = !(bar->state & State_Horizontal);
+        const int length = vertical ? inner.height() : inner.width();
+        const int filled = range > 0 ? static_cast<int>(std::clamp<qint64>(part * length / range, 0, length)) : 0;
+        QRect chunk = inner;
+        if (vertical)
+          chunk.setTop(inner.bottom() + 1 - filled);
+        else if (bar->invertedAppearance != (bar->direction == Qt::RightToLeft))
+          chunk.setLeft(inner.right() + 1 - filled);
+        else
+          chunk.setWidth(filled);
+        painter->fillRect(chunk, *done);
+        return;
+      }
+      break;
+    default:
+      break;
+  }
+  QProxyStyle::drawControl(element, option, painter, widget);
+}
+
+void TKELSkinStyle::polish(QWidget* widget) {
+  QProxyStyle::polish(widget);
+  // Rounded popups show what lies under their corners.
+  if (qobject_cast<QMenu*>(widget) && skin_.Margins("Popup.Margins.CornerRadius"))
+    widget->setAttribute(Qt::WA_TranslucentBackground);
 }
 
 }  // namespace kel

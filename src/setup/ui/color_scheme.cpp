@@ -49,10 +49,11 @@ void UpdateColorScheme() {
 
 void SetDarkThemeQuery(std::function<bool()> query) { DarkThemeQuery() = std::move(query); }
 
-void FollowDesktopTheme() {
+kel::TKELDesktopTheme* FollowDesktopTheme() {
   auto* desktop = new kel::TKELDesktopTheme(QCoreApplication::instance());
   SetDarkThemeQuery([desktop] { return desktop->Dark(); });
   QObject::connect(desktop, &kel::TKELDesktopTheme::DarkChanged, desktop, [] { UpdateColorScheme(); });
+  return desktop;
 }
 
 void UseSkinsOf(const std::string& programPath) {

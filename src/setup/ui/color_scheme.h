@@ -9,6 +9,10 @@
 #include <functional>
 #include <string>
 
+namespace kel {
+class TKELDesktopTheme;
+}
+
 namespace setup {
 
 struct TWizardColorScheme {
@@ -34,8 +38,10 @@ void UpdateColorScheme();
 // effect at the next UpdateColorScheme.
 void SetDarkThemeQuery(std::function<bool()> query);
 // The desktop's preference becomes the theme query, and each switch of it
-// runs UpdateColorScheme. Needs the application object.
-void FollowDesktopTheme();
+// runs UpdateColorScheme. Needs the application object, which owns what is
+// returned (deleting it ends the following; the theme query must then be
+// replaced).
+kel::TKELDesktopTheme* FollowDesktopTheme();
 // The skins are read from the resources of this program file, and their
 // variants chosen for the system's version.
 void UseSkinsOf(const std::string& programPath);

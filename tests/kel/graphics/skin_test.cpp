@@ -2,22 +2,15 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
-
+#include "support/default_skins.h"
 #include "support/fuzz.h"
 
 namespace kel {
 namespace {
 
-std::string ReadSkinFile(const std::string& name) {
-  std::ifstream file(std::string(ORVI_SOURCE_DIR) + "/src/kel/ui/skins/" + name, std::ios::binary);
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
+TKELSkin DefaultSkin(bool dark) {
+  return TKELSkin::Parse(*orvi::test::DefaultSkinText(dark ? kelDefaultSkinDarkResource : kelDefaultSkinResource));
 }
-
-TKELSkin DefaultSkin(bool dark) { return TKELSkin::Parse(ReadSkinFile(dark ? "default_dark.skin" : "default.skin")); }
 
 TKELSkinColor Rgb(uint32_t rgb) { return TKELSkinColor{0xFF000000u | rgb}; }
 
@@ -261,7 +254,7 @@ TEST(Skin, BadLinesNameTheLineAndTheFault) {
 
 TEST(SkinFuzz, ArbitraryText) {
   orvi::test::FuzzOptions options;
-  options.seeds = {ReadSkinFile("default_dark.skin"), "color A.B -> A.B\nfont F = F bold\n"};
+  options.seeds = {*orvi::test::DefaultSkinText(kelDefaultSkinDarkResource), "color A.B -> A.B\nfont F = F bold\n"};
   options.dictionary = {"color ", "font ", "margins ", "integer ", "texture ", " = ", " -> ", "claNull", "xFF",
                         "application", " bold", ",", "\n", "Popup.Margins.Borders", ".W11"};
   orvi::test::RunFuzzTarget(
