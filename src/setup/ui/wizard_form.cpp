@@ -90,19 +90,28 @@ void TWizardFormViewInfo::Paint(QPainter& painter) const {
 
   if (const auto* page = dynamic_cast<const TSetupPage*>(form_.ActivePage())) {
     painter.setPen(colors.Text);
-    QFont font = form_.font();
-    font.setPixelSize(kel::kelPointsToPixels(11, form_.Dpi()));
-    painter.setFont(font);
+    painter.setFont(TitleFont());
     const int titleHeight = painter.fontMetrics().height();
     painter.drawText(QRect(headerText_.left(), headerText_.top(), headerText_.width(), titleHeight),
                      Qt::AlignRight | Qt::AlignTop | Qt::TextSingleLine, page->Title);
-    font.setPixelSize(kel::kelPointsToPixels(8, form_.Dpi()));
-    painter.setFont(font);
+    painter.setFont(DescriptionFont());
     const int descriptionHeight = painter.fontMetrics().height();
     painter.drawText(QRect(headerText_.left(), headerText_.bottom() + 1 - descriptionHeight, headerText_.width(),
                            descriptionHeight),
                      Qt::AlignRight | Qt::AlignBottom | Qt::TextSingleLine, page->Description);
   }
+}
+
+QFont TWizardFormViewInfo::TitleFont() const {
+  QFont font = form_.font();
+  font.setPixelSize(kel::kelPointsToPixels(11, form_.Dpi()));
+  return font;
+}
+
+QFont TWizardFormViewInfo::DescriptionFont() const {
+  QFont font = form_.font();
+  font.setPixelSize(kel::kelPointsToPixels(8, form_.Dpi()));
+  return font;
 }
 
 // --- TWizardForm ----------------------------------------------------------------------------

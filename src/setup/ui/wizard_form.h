@@ -68,6 +68,9 @@ class TWizardFormViewInfo : public TWizardCustomViewInfo {
   // full-window page.
   const QRect& PageRect() const { return page_; }
   const QRect& FullPageRect() const { return fullPage_; }
+  // The fonts of the page's title and description in the header.
+  QFont TitleFont() const;
+  QFont DescriptionFont() const;
 
  private:
   QImage headerLight_;
@@ -110,6 +113,7 @@ class TWizardForm : public QDialog, public IInstallerNotify {
 
   QPushButton* BackButton() const { return bBack_; }
   QPushButton* NextButton() const { return bNext_; }
+  const TWizardFormViewInfo& FormViewInfo() const { return *formViewInfo_; }
 
  signals:
   // The window closed (it is hidden; the caller frees it).
