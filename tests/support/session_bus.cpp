@@ -1,17 +1,10 @@
 #include "support/session_bus.h"
 
 #include <dbus/dbus.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <cstring>
 
-extern char** environ;
+#include "support/line_reporting_process.h"
 
 namespace orvi::test {
 
@@ -57,47 +50,12 @@ SessionBus::SessionBus() {
   </policy>
 </busconfig>
 )");
-  int fds[2];
-  if (pipe2(fds, O_CLOEXEC) != 0) return;
-  constexpr int kChildFd = 100;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, fds[1], kChildFd);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  const std::string printAddress = "--print-address=" + std::to_string(kChildFd);
-  const std::string configFile = "--config-file=" + config;
-  const char* argv[] = {"dbus-daemon", configFile.c_str(), "--nofork", "--nopidfile", printAddress.c_str(), nullptr};
-  const int spawned =
-      posix_spawnp(&pid_, "dbus-daemon", &actions, nullptr, const_cast<char* const*>(argv), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  close(fds[1]);
-  if (spawned != 0) {
-    pid_ = -1;
-    close(fds[0]);
-    return;
-  }
-  std::string line;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (line.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-    pollfd poller{fds[0], POLLIN, 0};
-    if (poll(&poller, 1, 100) <= 0) continue;
-    char buffer[256];
-    const ssize_t n = read(fds[0], buffer, sizeof buffer);
-    if (n <= 0) break;
-    line.append(buffer, static_cast<size_t>(n));
-  }
-  close(fds[0]);
-  const size_t end = line.find('\n');
-  if (end != std::string::npos && end > 0) address_ = line.substr(0, end);
+  address_ = StartReportingProcess(
+      {"dbus-daemon", "--config-file=" + config, "--nofork", "--nopidfile", "--print-address=" + std::to_string(kReportFd)},
+      pid_);
 }
 
-SessionBus::~SessionBus() {
-  if (pid_ <= 0) return;
-  kill(pid_, SIGTERM);
-  int status = 0;
-  waitpid(pid_, &status, 0);
-}
+SessionBus::~SessionBus() { StopReportingProcess(pid_); }
 
 // --- PortalStandIn -----------------------------------------------------------------
 
