@@ -4,11 +4,15 @@
 #include <QLabel>
 #include <QLineEdit>
 
+#include "kel/base/stream.h"
 #include "kel/ui/application_skin.h"
+#include "kel/platform/process.h"
 #include "kel/ui/desktop_theme.h"
+#include "setup/package/embedded_resources.h"
 #include "setup/ui/color_scheme.h"
 #include "support/default_skins.h"
 #include "support/session_bus.h"
+#include "support/temp_dir.h"
 #include "support/testlib/environment.h"
 #include "wizard_fixture.h"
 
@@ -92,6 +96,36 @@ TEST_F(ThemeAndDpiTest, DesktopSwitchedToDarkWhileTheWizardIsOpen) {
   ASSERT_TRUE(QTest::qWaitFor([] { return !setup::IsDarkTheme(); }, 10000));
   EXPECT_EQ(label->palette().color(QPalette::WindowText), QColor(0x00, 0x00, 0x00));
   setup::SetDarkThemeQuery(nullptr);
+}
+
+TEST_F(ThemeAndDpiTest, SkinsComeFromTheProgramFileForTheSystemVersion) {
+  TempDir folder;
+  kel::TKELMemoryStream program("a program"), light(*DefaultSkinText(kel::kelDefaultSkinResource)),
+      dark(*DefaultSkinText(kel::kelDefaultSkinDarkResource));
+  setup::TEmbeddedResourceWriter writer;
+  writer.Add(kel::kelDefaultSkinResource, light);
+  writer.Add(kel::kelDefaultSkinDarkResource, dark);
+  {
+    kel::TKELFileStream file(folder / "Setup", kel::fmCreate);
+    writer.Write(program, "Setup", file);
+  }
+  const struct {
+    const char* version;
+    bool dark;
+    std::optional<kel::TKELSkinMargins> cornerRadius;
+  } rows[] = {{"10.0.19045", false, std::nullopt}, {"10.0.22631", true, kel::TKELSkinMargins{7, 7, 7, 7}}};
+  for (const auto& row : rows) {
+    ScopedEnv version(kel::platform::kOsVersionVariable, row.version);
+    setup::UseSkinsOf(folder / "Setup");
+    setup::SetDarkThemeQuery([&] { return row.dark; });
+    setup::UpdateColorScheme();
+    const kel::TKELSkin& skin = kel::TKELApplicationSkin::Instance().Skin();
+    EXPECT_EQ(skin.Items().size(), row.dark ? 170u : 158u) << row.version;
+    EXPECT_EQ(skin.Margins("Popup.Margins.CornerRadius"), row.cornerRadius) << row.version;
+  }
+  setup::UseSkinsOf(folder / "Missing");
+  setup::UpdateColorScheme();
+  EXPECT_TRUE(kel::TKELApplicationSkin::Instance().Skin().Items().empty()) << "no skin: the style's own look";
 }
 
 TEST_F(ThemeAndDpiTest, At144DpiEveryLengthScalesAndComesBack) {
