@@ -143,6 +143,12 @@ QRadioButton* TSetupPage::AddRadioBox(const QRect& bounds, const QString& name, 
 
 void TSetupPage::SetFontSize(QWidget* control, int points) { kel::kelSetDesignFontSize(control, points, Dpi()); }
 
+QFont TSetupPage::ScaledFont(int points) const {
+  QFont result = font();
+  result.setPixelSize(kel::kelPointsToPixels(points, Dpi()));
+  return result;
+}
+
 void TSetupPage::AlignControl(QWidget* control, TAlign align, const QMargins& margins) {
   aligned_.push_back({control, align, margins});
   LayOutAligned();

@@ -118,6 +118,9 @@ class TSetupPage : public TSetupCustomPage {
   // Gives a control the page's font (the desktop's sans-serif family) at
   // `points`, scaled to the page's DPI now and after a change of DPI.
   void SetFontSize(QWidget* control, int points);
+  // The page's font at `points`, scaled to the page's DPI now (a control
+  // given it keeps that size when the DPI changes: SetFontSize follows).
+  QFont ScaledFont(int points) const;
 
   // Aligns a control within the page whenever the page is laid out, with
   // margins designed at 96 DPI: bottom-aligned controls keep their height
