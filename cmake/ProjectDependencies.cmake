@@ -10,6 +10,7 @@ pkg_check_modules(ZLIB REQUIRED IMPORTED_TARGET zlib)
 pkg_check_modules(PCRE2 REQUIRED IMPORTED_TARGET libpcre2-16)
 pkg_check_modules(SQLITE REQUIRED IMPORTED_TARGET sqlite3)
 pkg_check_modules(XCB REQUIRED IMPORTED_TARGET xcb)
+pkg_check_modules(DBUS REQUIRED IMPORTED_TARGET dbus-1)
 find_package(OpenSSL REQUIRED COMPONENTS Crypto)
 # The wizard and its toolkit only (see orvi_add_qt_library).
 find_package(Qt6 6.4 REQUIRED COMPONENTS Widgets)

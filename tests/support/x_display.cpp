@@ -2,9 +2,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
 #include <xcb/xtest.h>
@@ -14,7 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
-extern char** environ;
+#include "support/line_reporting_process.h"
 
 namespace orvi::test {
 
@@ -43,48 +40,17 @@ std::string HostName() {
 // --- XvfbServer -------------------------------------------------------------------
 
 XvfbServer::XvfbServer(const std::string& screen) {
-  int fds[2];
-  if (pipe2(fds, O_CLOEXEC) != 0) return;
-  // Xvfb writes the display number it chose to this descriptor of its own.
-  // It must not reset when its last client leaves: a connection made during
-  // the reset fails.
-  constexpr int kChildFd = 100;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, fds[1], kChildFd);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  const std::string fdText = std::to_string(kChildFd);
-  const char* argv[] = {"Xvfb", "-displayfd", fdText.c_str(), "-nolisten", "tcp", "-noreset", "-screen", "0", screen.c_str(), nullptr};
-  const int spawned = posix_spawnp(&pid_, "Xvfb", &actions, nullptr, const_cast<char* const*>(argv), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  close(fds[1]);
-  if (spawned != 0) {
-    pid_ = -1;
-    close(fds[0]);
-    return;
-  }
-  std::string number;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (number.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-    pollfd poller{fds[0], POLLIN, 0};
-    if (poll(&poller, 1, 100) <= 0) continue;
-    char buffer[32];
-    const ssize_t n = read(fds[0], buffer, sizeof buffer);
-    if (n <= 0) break;
-    number.append(buffer, static_cast<size_t>(n));
-  }
-  close(fds[0]);
-  const size_t end = number.find('\n');
-  if (end != std::string::npos && end > 0) name_ = ":" + number.substr(0, end);
+  // Xvfb writes the display number it chose to a descriptor of its own. It
+  // must not reset when its last client leaves: a connection made during the
+  // reset fails.
+  const std::string number =
+      StartReportingProcess({"Xvfb", "-displayfd", std::to_string(kReportFd), "-nolisten", "tcp", "-noreset",
+                             "-screen", "0", screen},
+                            pid_);
+  if (!number.empty()) name_ = ":" + number;
 }
 
-XvfbServer::~XvfbServer() {
-  if (pid_ <= 0) return;
-  kill(pid_, SIGTERM);
-  int status = 0;
-  waitpid(pid_, &status, 0);
-}
+XvfbServer::~XvfbServer() { StopReportingProcess(pid_); }
 
 // --- PressKeys ----------------------------------------------------------------------
 

@@ -10,6 +10,7 @@
 #include "kel/base/format.h"
 #include "kel/base/stream.h"
 #include "kel/base/text.h"
+#include "kel/graphics/skin.h"
 #include "progress.h"
 #include "setup/package/embedded_resources.h"
 #include "setup/package/package.h"
@@ -47,6 +48,22 @@ std::unique_ptr<setup::TSetupPackageReader> OpenPackage(const std::string& path)
   } catch (const kel::Exception& e) {
     throw kel::Exception(kel::kelFormat("\"%s\": %s", {path, e.Message()}));
   }
+}
+
+// Reads a skin as the setup program will: one that does not parse, or whose
+// references lead nowhere, must not ship.
+void CheckSkin(const std::string& name, const std::string& path) {
+  kel::TKELFileStream file(path, kel::fmOpenRead | kel::fmShareDenyNone);
+  std::vector<std::string> problems;
+  try {
+    problems = kel::TKELSkin::Parse(file.ReadRest()).Problems();
+  } catch (const kel::ESkinError& e) {
+    problems.push_back(e.Message());
+  }
+  if (problems.empty()) return;
+  std::string message = kel::kelFormat("The skin %s \"%s\" is damaged:", {name, path});
+  for (const std::string& problem : problems) message += "\n  " + problem;
+  throw kel::Exception(message);
 }
 
 struct SourceFile {
@@ -268,6 +285,18 @@ int Attach(const std::string& program, const std::string& output, const std::str
     if (package == &setupPackage && !reader->Contains("Install.xml"))
       Warn(kel::kelFormat("\"%s\" holds no Install.xml: the setup program will not start with it", {*package}));
   }
+
+  bool skins = false;
+  for (const auto& [name, file] : resources) {
+    if (!kel::kelSameTextAscii(name, kel::kelDefaultSkinResource) &&
+        !kel::kelSameTextAscii(name, kel::kelDefaultSkinDarkResource))
+      continue;
+    CheckSkin(name, file);
+    skins = true;
+  }
+  if (!skins)
+    Warn(kel::kelFormat("no skin is attached (--resource %s=FILE): the wizard shows the plain look of its toolkit",
+                        {kel::kelDefaultSkinResource}));
 
   std::vector<std::pair<std::string, std::string>> all = {{"SETUP", setupPackage}, {"PRODUCT", productPackage}};
   all.insert(all.end(), resources.begin(), resources.end());

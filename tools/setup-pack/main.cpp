@@ -91,9 +91,11 @@ Options:
                         the wizard's images and licence texts
   --product FILE        the product package: the files to install
   --resource NAME=FILE  a further named resource; repeat it for several.
-                        The wizard's skins go here:
-                          --resource KELDEFAULTSKIN=light.skin
-                          --resource KELDEFAULTSKIN_DARK=dark.skin
+                        The wizard's skins go here (src/kel/ui/skins/ has
+                        the default ones); they are checked first, like
+                        the packages:
+                          --resource KELDEFAULTSKIN=default.skin
+                          --resource KELDEFAULTSKIN_DARK=default_dark.skin
 )",
      {"setup", "product", "resource"}},
 };

@@ -1,14 +1,18 @@
 // wizard-screenshots: takes a picture of every wizard page of a ready setup
-// and of its language dialog, for the documentation and for checking the
-// layout by eye.
+// and of its language dialog, in the light and the dark theme, for the
+// documentation and for checking the layout by eye.
 //
-//   wizard-screenshots SETUP FOLDER
+//   wizard-screenshots [--dpi N] [--language CODE] [--check] SETUP FOLDER
 //
-// Runs the setup's session in a private sandbox on Qt's offscreen platform:
-// an installation through every page (the licence ticked, nothing started
-// at the end), an installation that fails (its finish page shows the
-// errors), the uninstallation of the first one, and the first pages once
-// more in the dark theme. Writes one PNG per picture into FOLDER.
+// Runs the setup's session in a private sandbox, for each theme: an
+// installation through every page (the licence ticked, nothing started at
+// the end), an installation that fails (its finish page shows the errors)
+// and the uninstallation of the first one. Writes one PNG per picture into
+// FOLDER/light-N and FOLDER/dark-N (N the DPI, 96 unless given). The
+// language is the one of CODE ("de"), else English. With --check it also
+// checks on every picture that each text fits its control, lists those that
+// do not and exits with 1 if there is any. Qt's offscreen platform is used
+// unless QT_QPA_PLATFORM names another.
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
@@ -16,11 +20,14 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "kel/base/file_system.h"
+#include "kel/platform/locale.h"
 #include "setup/core/language_choice.h"
 #include "setup/core/resources.h"
 #include "setup/core/session.h"
@@ -31,14 +38,25 @@
 #include "setup/ui/wizard_dispatcher.h"
 #include "setup/ui/wizard_form.h"
 #include "setup/ui/wizard_front_end.h"
+#include "text_fit.h"
 
 namespace {
 
 using namespace setup;
 
+struct TOptions {
+  int dpi = 96;
+  std::string language = "en";
+  bool check = false;
+  std::string program;
+  QString folder;
+};
+
+// Takes the pictures into one folder and, when asked, checks that the texts
+// of each wizard picture fit.
 class TCamera {
  public:
-  explicit TCamera(QString folder) : folder_(std::move(folder)) {}
+  TCamera(QString folder, bool check) : folder_(std::move(folder)), check_(check) { QDir().mkpath(folder_); }
 
   void Take(QWidget& widget, const QString& name) {
     const QString file = QDir(folder_).filePath(name + ".png");
@@ -47,10 +65,20 @@ class TCamera {
       std::exit(1);
     }
     std::printf("%s\n", qPrintable(file));
+    const auto* form = dynamic_cast<const TWizardForm*>(&widget);
+    if (!check_ || !form) return;
+    for (const std::string& text : CutOffTexts(*form)) {
+      std::fprintf(stderr, "cut off in %s: %s\n", qPrintable(file), text.c_str());
+      ++cutOff_;
+    }
   }
+
+  int CutOff() const { return cutOff_; }
 
  private:
   QString folder_;
+  bool check_;
+  int cutOff_ = 0;
 };
 
 std::unique_ptr<TSetup> OpenSession(const std::string& program, const std::string& params) {
@@ -108,70 +136,104 @@ void TakeWizard(TCamera& camera, TSetup& session, const QString& prefix) {
     if (QAbstractButton* box = Button(form, name); box && box->isChecked()) box->click();
 }
 
+// Every picture of one theme, in a machine of its own: the language dialog,
+// an installation, a failed installation and the uninstallation.
+void TakeTheme(TCamera& camera, const std::string& program, bool dark) {
+  QTemporaryDir machine;
+  qputenv("ORVI_SETUP_SANDBOX", machine.path().toLocal8Bit());
+  SetDarkThemeQuery([dark] { return dark; });
+  UpdateColorScheme();
+  {
+    std::unique_ptr<TSetup> session = OpenSession(program, "");
+    const std::vector<TSetupLanguageEntry> entries = CollectLanguageEntries(session->Resources());
+    TSetupLanguageDialog dialog(entries, PreselectLanguage(entries, kel::platform::UserUiLanguageIds()));
+    dialog.show();
+    camera.Take(dialog, "language_dialog");
+    session->Resources().InitializeLanguages(nullptr);
+    TakeWizard(camera, *session, "install_");
+  }
+  {
+    // A file where the destination's parent folder should be.
+    QDir(machine.path()).mkpath("srv");
+    QFile blocker(machine.filePath("srv/blocker"));
+    blocker.open(QIODevice::WriteOnly);
+    std::unique_ptr<TSetup> session = OpenSession(program, "/AUTO=/srv/blocker/ORVI");
+    session->Resources().InitializeLanguages(nullptr);
+    TakeWizard(camera, *session, "failed_");
+  }
+  {
+    const std::string destination = machine.path().toStdString() + "/opt/ORVI/";
+    // The uninstaller the run wrote is a copy of this program: the setup's
+    // own takes its place.
+    QFile::remove(QString::fromStdString(destination + "Uninstall"));
+    QFile::copy(QString::fromStdString(program), QString::fromStdString(destination + "Uninstall"));
+    std::unique_ptr<TSetup> session = OpenSession(destination + "Uninstall", "");
+    session->SetDestination(destination);
+    session->Resources().InitializeLanguages(nullptr);
+    TakeWizard(camera, *session, "uninstall_");
+  }
+}
+
+bool ParseArguments(int argc, char** argv, TOptions& options) {
+  std::vector<std::string> positional;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--check") {
+      options.check = true;
+    } else if ((arg == "--dpi" || arg == "--language") && i + 1 < argc) {
+      const std::string value = argv[++i];
+      if (arg == "--language") {
+        options.language = value;
+      } else if ((options.dpi = std::atoi(value.c_str())) < 48 || options.dpi > 480) {
+        return false;
+      }
+    } else if (arg.starts_with("--")) {
+      return false;
+    } else {
+      positional.push_back(arg);
+    }
+  }
+  if (positional.size() != 2) return false;
+  options.program = kel::kelExpandFileName(positional[0]);
+  options.folder = QString::fromLocal8Bit(positional[1].c_str());
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: wizard-screenshots SETUP FOLDER\n");
+  TOptions options;
+  if (!ParseArguments(argc, argv, options)) {
+    std::fprintf(stderr, "usage: wizard-screenshots [--dpi N] [--language CODE] [--check] SETUP FOLDER\n");
     return 2;
   }
-  const std::string program = kel::kelExpandFileName(argv[1]);
-  const QString folder = QString::fromLocal8Bit(argv[2]);
-  QDir().mkpath(folder);
-  qputenv("QT_QPA_PLATFORM", "offscreen");
+  if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  // The wizard scales itself (as the setup has it); the screen's DPI is the
+  // one asked for.
+  qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
+  qputenv("QT_FONT_DPI", QByteArray::number(options.dpi));
+  qputenv("LANGUAGE", options.language.c_str());
   QApplication application(argc, argv);
   QApplication::setApplicationName("Setup");
-  QTemporaryDir machine;
-  qputenv("ORVI_SETUP_SANDBOX", machine.path().toLocal8Bit());
-  qputenv("LANGUAGE", "en");
+  // The font family the bootstrap installs, so that the pictures are the
+  // same on every machine.
+  QApplication::setFont(QFont("DejaVu Sans", 9));
+  UseSkinsOf(options.program);
   RegisterProductORVI();
   RegisterStandardPages();
-  TCamera camera(folder);
 
+  int cutOff = 0;
   try {
-    {
-      std::unique_ptr<TSetup> session = OpenSession(program, "");
-      const std::vector<TSetupLanguageEntry> entries = CollectLanguageEntries(session->Resources());
-      TSetupLanguageDialog dialog(entries, PreselectLanguage(entries, {1033}));
-      dialog.show();
-      camera.Take(dialog, "language_dialog");
-      session->Resources().InitializeLanguages(nullptr);
-      TakeWizard(camera, *session, "install_");
-    }
-    {
-      // A file where the destination's parent folder should be.
-      QDir(machine.path()).mkpath("srv");
-      QFile blocker(machine.filePath("srv/blocker"));
-      blocker.open(QIODevice::WriteOnly);
-      std::unique_ptr<TSetup> session = OpenSession(program, "/AUTO=/srv/blocker/ORVI");
-      session->Resources().InitializeLanguages(nullptr);
-      TakeWizard(camera, *session, "failed_");
-    }
-    {
-      const std::string destination = machine.path().toStdString() + "/opt/ORVI/";
-      // The uninstaller the run wrote is a copy of this program: the setup's
-      // own takes its place.
-      QFile::remove(QString::fromStdString(destination + "Uninstall"));
-      QFile::copy(QString::fromStdString(program), QString::fromStdString(destination + "Uninstall"));
-      std::unique_ptr<TSetup> session = OpenSession(destination + "Uninstall", "");
-      session->SetDestination(destination);
-      session->Resources().InitializeLanguages(nullptr);
-      TakeWizard(camera, *session, "uninstall_");
-    }
-    {
-      SetDarkThemeQuery([] { return true; });
-      UpdateColorScheme();
-      std::unique_ptr<TSetup> session = OpenSession(program, "");
-      session->Resources().InitializeLanguages(nullptr);
-      TWizardForm form(*session);
-      form.show();
-      camera.Take(form, "dark_1_PageWelcome");
-      form.NextButton()->click();
-      camera.Take(form, "dark_2_PageLicense");
+    for (const bool dark : {false, true}) {
+      TCamera camera(QDir(options.folder).filePath(QString("%1-%2").arg(dark ? "dark" : "light").arg(options.dpi)),
+                     options.check);
+      TakeTheme(camera, options.program, dark);
+      cutOff += camera.CutOff();
     }
   } catch (const std::exception& e) {
     std::fprintf(stderr, "wizard-screenshots: %s\n", e.what());
     return 1;
   }
-  return 0;
+  if (cutOff > 0) std::fprintf(stderr, "wizard-screenshots: %d texts do not fit\n", cutOff);
+  return cutOff > 0 ? 1 : 0;
 }

@@ -1,5 +1,12 @@
 #include "setup/ui/color_scheme.h"
 
+#include <QApplication>
+
+#include "kel/platform/process.h"
+#include "kel/ui/application_skin.h"
+#include "kel/ui/desktop_theme.h"
+#include "setup/package/embedded_resources.h"
+
 namespace setup {
 
 namespace {
@@ -36,8 +43,37 @@ void UpdateColorScheme() {
   const std::function<bool()>& query = DarkThemeQuery();
   gDark = query && query();
   Current() = gDark ? TWizardColorScheme::Dark() : TWizardColorScheme::Light();
+  if (qobject_cast<QApplication*>(QCoreApplication::instance())) kel::TKELApplicationSkin::Instance().Load(gDark);
+  emit ColorSchemeEvents().Updated();
 }
 
 void SetDarkThemeQuery(std::function<bool()> query) { DarkThemeQuery() = std::move(query); }
+
+kel::TKELDesktopTheme* FollowDesktopTheme() {
+  auto* desktop = new kel::TKELDesktopTheme(QCoreApplication::instance());
+  SetDarkThemeQuery([desktop] { return desktop->Dark(); });
+  QObject::connect(desktop, &kel::TKELDesktopTheme::DarkChanged, desktop, [] { UpdateColorScheme(); });
+  return desktop;
+}
+
+void UseSkinsOf(const std::string& programPath) {
+  kel::TKELApplicationSkin& skin = kel::TKELApplicationSkin::Instance();
+  skin.SetResourceReader([programPath](std::string_view name) -> std::optional<std::string> {
+    try {
+      const TEmbeddedResources resources = TEmbeddedResources::OpenFile(programPath);
+      if (!resources.Find(name)) return std::nullopt;
+      return resources.Open(name)->ReadRest();
+    } catch (const kel::Exception&) {
+      return std::nullopt;
+    }
+  });
+  const kel::platform::OsVersion version = kel::platform::GetOsVersion();
+  skin.SetOsVersion(version.major, version.build);
+}
+
+TWizardColorSchemeEvents& ColorSchemeEvents() {
+  static TWizardColorSchemeEvents* events = new TWizardColorSchemeEvents();
+  return *events;
+}
 
 }  // namespace setup

@@ -8,6 +8,7 @@
 #include <QRadioButton>
 #include <map>
 
+#include "kel/ui/design_scale.h"
 #include "kel/ui/dpi.h"
 #include "setup/core/notify.h"
 #include "setup/core/resources.h"
@@ -52,11 +53,20 @@ QString DisplayText(const std::string& text) {
 
 TSetupCustomPage::TSetupCustomPage(const TSetupPageClass& pageClass, QWidget* parent) : QWidget(parent) {
   setObjectName(QString::fromStdString(pageClass.PageName()));
+  UpdateColors();
+  hide();
+}
+
+void TSetupCustomPage::UpdateColors() {
+  // The page's own background; its controls take the skin's colours.
   QPalette colors = palette();
   colors.setColor(QPalette::Window, WizardColors().PageBackground);
-  colors.setColor(QPalette::WindowText, WizardColors().Text);
   setPalette(colors);
-  hide();
+}
+
+void TSetupCustomPage::ChangeDpi(int dpi) {
+  SetDpi(dpi);
+  kel::kelRescaleChildren(this, dpi);
 }
 
 void TSetupCustomPage::NotifyChanged() { Session().SendNotify(neButtonsChanged, 0); }
@@ -103,7 +113,7 @@ TSetupResources& TSetupPage::Resources() { return Session().Resources(); }
 
 void TSetupPage::Place(QWidget* control, const QRect& bounds, const QString& name) {
   control->setObjectName(name);
-  control->setGeometry(Scale(bounds.x()), Scale(bounds.y()), Scale(bounds.width()), Scale(bounds.height()));
+  kel::kelSetDesignBounds(control, bounds, Dpi());
 }
 
 QLabel* TSetupPage::AddLabel(const QRect& bounds, const QString& name, bool multiLine) {
@@ -115,7 +125,7 @@ QLabel* TSetupPage::AddLabel(const QRect& bounds, const QString& name, bool mult
 
 QLabel* TSetupPage::AddHeaderLabel(const QRect& bounds, const QString& name) {
   QLabel* label = AddLabel(bounds, name, false);
-  label->setFont(ScaledFont(11));
+  SetFontSize(label, 11);
   return label;
 }
 
@@ -131,6 +141,8 @@ QRadioButton* TSetupPage::AddRadioBox(const QRect& bounds, const QString& name, 
   return button;
 }
 
+void TSetupPage::SetFontSize(QWidget* control, int points) { kel::kelSetDesignFontSize(control, points, Dpi()); }
+
 QFont TSetupPage::ScaledFont(int points) const {
   QFont result = font();
   result.setPixelSize(kel::kelPointsToPixels(points, Dpi()));
@@ -139,6 +151,11 @@ QFont TSetupPage::ScaledFont(int points) const {
 
 void TSetupPage::AlignControl(QWidget* control, TAlign align, const QMargins& margins) {
   aligned_.push_back({control, align, margins});
+  LayOutAligned();
+}
+
+void TSetupPage::ChangeDpi(int dpi) {
+  TSetupCustomPage::ChangeDpi(dpi);
   LayOutAligned();
 }
 

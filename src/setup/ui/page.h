@@ -59,6 +59,11 @@ class TSetupCustomPage : public QWidget {
   void SetDpi(int dpi);
   // A length designed at 96 DPI, at the page's DPI.
   int Scale(int length) const;
+  // Lays the page out again for another DPI (the window moved to another
+  // screen): the controls' bounds and font sizes as designed, at `dpi`.
+  virtual void ChangeDpi(int dpi);
+  // Takes the colours of the scheme in force again (the theme changed).
+  virtual void UpdateColors();
 
  protected:
   // The page background of the colour scheme.
@@ -110,7 +115,11 @@ class TSetupPage : public TSetupCustomPage {
   QCheckBox* AddCheckBox(const QRect& bounds, const QString& name, std::function<void()> onClick);
   QRadioButton* AddRadioBox(const QRect& bounds, const QString& name, std::function<void()> onClick);
 
-  // The application's sans-serif font at `points`, scaled to the page's DPI.
+  // Gives a control the page's font (the desktop's sans-serif family) at
+  // `points`, scaled to the page's DPI now and after a change of DPI.
+  void SetFontSize(QWidget* control, int points);
+  // The page's font at `points`, scaled to the page's DPI now (a control
+  // given it keeps that size when the DPI changes: SetFontSize follows).
   QFont ScaledFont(int points) const;
 
   // Aligns a control within the page whenever the page is laid out, with
@@ -119,12 +128,14 @@ class TSetupPage : public TSetupCustomPage {
   // control fills what they leave. Margins of neighbours add up.
   enum class TAlign { Bottom, Client };
   void AlignControl(QWidget* control, TAlign align, const QMargins& margins);
+  // Places the aligned controls again (after a control changed its height).
+  void LayOutAligned();
 
+  void ChangeDpi(int dpi) override;
   void resizeEvent(QResizeEvent* event) override;
 
  private:
   void Place(QWidget* control, const QRect& bounds, const QString& name);
-  void LayOutAligned();
 
   struct TAligned {
     QWidget* control;

@@ -1,5 +1,6 @@
 #include "setup/ui/standard_pages.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QLabel>
@@ -66,15 +67,17 @@ void TSetupPageFullScreen::CreateControls() {
   picture_ = GetImage(Resources(), IsDarkTheme() ? "wizard_dark.png" : "wizard_light.png");
   text_ = AddLabel(QRect(210, 61, 400, 240), "L2", true);
   heading_ = AddLabel(QRect(210, 22, 400, 50), "L1", true);
-  heading_->setFont(ScaledFont(11));
+  SetFontSize(heading_, 11);
 }
 
 void TSetupPageFullScreen::paintEvent(QPaintEvent* event) {
   TSetupPage::paintEvent(event);
   if (picture_.isNull()) return;
+  const QSize size(Scale(188), Scale(435));
+  if (scaledPicture_.size() != size)
+    scaledPicture_ = picture_.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
   QPainter painter(this);
-  painter.setRenderHint(QPainter::SmoothPixmapTransform);
-  painter.drawImage(QRect(0, 0, Scale(188), Scale(435)), picture_);
+  painter.drawImage(0, 0, scaledPicture_);
 }
 
 // --- TSetupPageLicense -----------------------------------------------------------------
@@ -104,13 +107,19 @@ void TSetupPageLicense::showEvent(QShowEvent* event) {
 void TSetupPageReadyToInstall::CreateControls() {
   TSetupPage::CreateControls();
   viewer_ = NewViewer(this);
+  UpdateColors();
+  viewer_->setEnabled(false);
+  AlignControl(viewer_, TAlign::Client, QMargins(28, 22, 28, 22));
+}
+
+void TSetupPageReadyToInstall::UpdateColors() {
+  TSetupPage::UpdateColors();
+  if (!viewer_) return;
   // Neither scrolled nor selected, but as readable as the licence.
   QPalette palette = viewer_->palette();
   for (const QPalette::ColorRole role : {QPalette::Text, QPalette::Base, QPalette::WindowText})
-    palette.setColor(QPalette::Disabled, role, palette.color(QPalette::Active, role));
+    palette.setColor(QPalette::Disabled, role, QApplication::palette().color(QPalette::Active, role));
   viewer_->setPalette(palette);
-  viewer_->setEnabled(false);
-  AlignControl(viewer_, TAlign::Client, QMargins(28, 22, 28, 22));
 }
 
 void TSetupPageReadyToInstall::Prepare() {
@@ -134,7 +143,7 @@ TSetupPageInstall::~TSetupPageInstall() { Session().RemoveListener(this); }
 void TSetupPageInstall::CreateControls() {
   TSetupPage::CreateControls();
   status_ = AddLabel(QRect(30, 16, 580, 18), QString(), false);
-  status_->setFont(ScaledFont(8));
+  SetFontSize(status_, 8);
   status_->setText(GetText("L1"));
   actionBar_ = AddControl<QProgressBar>(QRect(30, 40, 580, 18), QString());
   overallBar_ = AddControl<QProgressBar>(QRect(30, 65, 580, 18), QString());
@@ -207,15 +216,15 @@ void TSetupPageCustomFinish::Prepare() {
 
 void TSetupPageFinish::CreateControls() {
   TSetupPageCustomFinish::CreateControls();
-  auto* link = new TWizardLinkLabel(this, Session().Product().GetHomePage());
-  link->setObjectName("L3");
-  link->setFont(ScaledFont(8));
-  QPalette palette = link->palette();
+  link_ = new TWizardLinkLabel(this, Session().Product().GetHomePage());
+  link_->setObjectName("L3");
+  SetFontSize(link_, 8);
+  QPalette palette = link_->palette();
   palette.setColor(QPalette::WindowText, QColor(0x00, 0x66, 0xCC));
-  link->setPalette(palette);
-  link->setAlignment(Qt::AlignCenter);
-  link->setFixedHeight(link->sizeHint().height());
-  AlignControl(link, TAlign::Bottom, QMargins(210, 0, 20, 4));
+  link_->setPalette(palette);
+  link_->setAlignment(Qt::AlignCenter);
+  link_->setFixedHeight(link_->sizeHint().height());
+  AlignControl(link_, TAlign::Bottom, QMargins(210, 0, 20, 4));
 
   const TSetupScriptGroup& entries = Resources().Script().Actions;
   for (int i = 0; i < entries.Count(); ++i) {
@@ -235,6 +244,12 @@ void TSetupPageFinish::Prepare() {
     box->setVisible(!ShowsErrors());
   }
   StoreChoices();
+}
+
+void TSetupPageFinish::ChangeDpi(int dpi) {
+  TSetupPageCustomFinish::ChangeDpi(dpi);
+  link_->setFixedHeight(link_->sizeHint().height());
+  LayOutAligned();
 }
 
 void TSetupPageFinish::StoreChoices() {

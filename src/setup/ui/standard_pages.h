@@ -22,8 +22,9 @@ class TKELRichViewer;
 namespace setup {
 
 // A full-window page: a side picture on the left (the theme's
-// "wizard_light.png" or "wizard_dark.png", chosen when the page is made),
-// a heading "L1" and a text "L2".
+// "wizard_light.png" or "wizard_dark.png", chosen when the page is made and
+// kept when the theme changes; scaled smoothly with the DPI), a heading "L1"
+// and a text "L2".
 class TSetupPageFullScreen : public TSetupPage {
   Q_OBJECT
 
@@ -39,6 +40,7 @@ class TSetupPageFullScreen : public TSetupPage {
 
  private:
   QImage picture_;
+  QImage scaledPicture_;  // the picture at the size it was last painted
   QLabel* text_ = nullptr;
   QLabel* heading_ = nullptr;
 };
@@ -81,6 +83,8 @@ class TSetupPageReadyToInstall : public TSetupPage {
   using TSetupPage::TSetupPage;
 
   void Prepare() override;
+  // The viewer, disabled, keeps the colours of an enabled one of the theme.
+  void UpdateColors() override;
 
  protected:
   void CreateControls() override;
@@ -154,6 +158,7 @@ class TSetupPageFinish : public TSetupPageCustomFinish {
   using TSetupPageCustomFinish::TSetupPageCustomFinish;
 
   void Prepare() override;
+  void ChangeDpi(int dpi) override;
 
  protected:
   void CreateControls() override;
@@ -163,6 +168,7 @@ class TSetupPageFinish : public TSetupPageCustomFinish {
   void StoreChoices();
 
   std::vector<QCheckBox*> actions_;
+  QLabel* link_ = nullptr;
 };
 
 class TSetupPageUninstallFinish : public TSetupPageCustomFinish {

@@ -8,6 +8,8 @@
 #include <QScreen>
 #include <QWindow>
 
+#include "kel/ui/application_skin.h"
+#include "kel/ui/design_scale.h"
 #include "kel/ui/dpi.h"
 #include "kel/ui/message_box.h"
 #include "setup/core/product_info.h"
@@ -77,28 +79,39 @@ void TWizardFormViewInfo::Paint(QPainter& painter) const {
   painter.fillRect(QRect(footer_.left(), footer_.top(), footer_.width(), 1), colors.Accent);
   painter.fillRect(QRect(footer_.left(), footer_.top() + 1, footer_.width(), 1), colors.Accent);
 
-  painter.save();
-  painter.setRenderHint(QPainter::SmoothPixmapTransform);
-  painter.drawImage(header_, IsDarkTheme() ? headerDark_ : headerLight_);
-  painter.restore();
+  const QImage& picture = IsDarkTheme() ? headerDark_ : headerLight_;
+  if (scaledFrom_ != &picture || scaledHeader_.size() != header_.size()) {
+    scaledHeader_ = picture.scaled(header_.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    scaledFrom_ = &picture;
+  }
+  painter.drawImage(header_.topLeft(), scaledHeader_);
   const int line = form_.Scale(1);
   painter.fillRect(QRect(header_.left(), header_.bottom() + 1 - line, header_.width(), line), colors.Accent);
 
   if (const auto* page = dynamic_cast<const TSetupPage*>(form_.ActivePage())) {
     painter.setPen(colors.Text);
-    QFont font = form_.font();
-    font.setPixelSize(kel::kelPointsToPixels(11, form_.Dpi()));
-    painter.setFont(font);
+    painter.setFont(TitleFont());
     const int titleHeight = painter.fontMetrics().height();
     painter.drawText(QRect(headerText_.left(), headerText_.top(), headerText_.width(), titleHeight),
                      Qt::AlignRight | Qt::AlignTop | Qt::TextSingleLine, page->Title);
-    font.setPixelSize(kel::kelPointsToPixels(8, form_.Dpi()));
-    painter.setFont(font);
+    painter.setFont(DescriptionFont());
     const int descriptionHeight = painter.fontMetrics().height();
     painter.drawText(QRect(headerText_.left(), headerText_.bottom() + 1 - descriptionHeight, headerText_.width(),
                            descriptionHeight),
                      Qt::AlignRight | Qt::AlignBottom | Qt::TextSingleLine, page->Description);
   }
+}
+
+QFont TWizardFormViewInfo::TitleFont() const {
+  QFont font = form_.font();
+  font.setPixelSize(kel::kelPointsToPixels(11, form_.Dpi()));
+  return font;
+}
+
+QFont TWizardFormViewInfo::DescriptionFont() const {
+  QFont font = form_.font();
+  font.setPixelSize(kel::kelPointsToPixels(8, form_.Dpi()));
+  return font;
 }
 
 // --- TWizardForm ----------------------------------------------------------------------------
@@ -107,30 +120,34 @@ TWizardForm::TWizardForm(TSetup& session) : QDialog(nullptr), session_(session) 
   setObjectName("TWizardForm");
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowCloseButtonHint);
-  QFont windowFont = QApplication::font();
-  windowFont.setPixelSize(kel::kelPointsToPixels(9, Dpi()));
-  setFont(windowFont);
+  layoutDpi_ = Dpi();
+  kel::kelSetDesignFontSize(this, 9, layoutDpi_);
   setFixedSize(Scale(640), Scale(480));
   if (const QScreen* screen = this->screen()) move(screen->availableGeometry().center() - rect().center());
 
   bBack_ = new QPushButton(this);
   bBack_->setObjectName("bBack");
-  bBack_->setGeometry(Scale(384), Scale(447), Scale(121), Scale(25));
+  kel::kelSetDesignBounds(bBack_, QRect(384, 447, 121, 25), layoutDpi_);
   bNext_ = new QPushButton(this);
   bNext_->setObjectName("bNext");
-  bNext_->setGeometry(Scale(511), Scale(447), Scale(121), Scale(25));
+  kel::kelSetDesignBounds(bNext_, QRect(511, 447, 121, 25), layoutDpi_);
   bNext_->setDefault(true);
   lbVerInfo_ = new QLabel(this);
   lbVerInfo_->setObjectName("lbVerInfo");
-  lbVerInfo_->setGeometry(Scale(12), Scale(447), Scale(257), Scale(25));
+  kel::kelSetDesignBounds(lbVerInfo_, QRect(12, 447, 257, 25), layoutDpi_);
   connect(bBack_, &QPushButton::clicked, this, [this] { bBackClick(); });
   connect(bNext_, &QPushButton::clicked, this, [this] { bNextClick(); });
 
   progressViewInfo_ = std::make_unique<TWizardProgressViewInfo>(*this);
   formViewInfo_ = std::make_unique<TWizardFormViewInfo>(*this);
-  QPalette palette = lbVerInfo_->palette();
-  palette.setColor(QPalette::WindowText, WizardColors().FooterText);
-  lbVerInfo_->setPalette(palette);
+  UpdateTheme();
+  connect(&ColorSchemeEvents(), &TWizardColorSchemeEvents::Updated, this, [this] { UpdateTheme(); });
+  // A screen whose DPI changes (its settings, or the desktop's font DPI).
+  const auto watchScreen = [this](QScreen* screen) {
+    connect(screen, &QScreen::logicalDotsPerInchChanged, this, [this] { ChangeDpi(); });
+  };
+  for (QScreen* screen : QGuiApplication::screens()) watchScreen(screen);
+  connect(qApp, &QGuiApplication::screenAdded, this, watchScreen);
   LayOut();
 
   session_.AddListener(this);
@@ -159,7 +176,39 @@ TWizardForm::~TWizardForm() {
   pages_.Clear();
 }
 
-int TWizardForm::Dpi() const { return logicalDpiX(); }
+int TWizardForm::Dpi() const { return dpi_ > 0 ? dpi_ : logicalDpiX(); }
+
+void TWizardForm::SetDpi(int dpi) {
+  dpi_ = dpi;
+  ChangeDpi();
+}
+
+void TWizardForm::ChangeDpi() {
+  const int dpi = Dpi();
+  if (dpi == layoutDpi_) return;
+  layoutDpi_ = dpi;
+  kel::kelRescaleChildren(this, dpi, Qt::FindDirectChildrenOnly);
+  kel::kelSetDesignFontSize(this, 9, dpi);
+  setFixedSize(Scale(640), Scale(480));
+  for (int i = 0; i < pages_.Count(); ++i) pages_[i]->ChangeDpi(dpi);
+  kel::TKELApplicationSkin::Instance().SetDpi(dpi);
+  LayOut();
+  update();
+}
+
+bool TWizardForm::event(QEvent* event) {
+  const bool result = QDialog::event(event);
+  if (event->type() == QEvent::ScreenChangeInternal) ChangeDpi();
+  return result;
+}
+
+void TWizardForm::UpdateTheme() {
+  QPalette palette = lbVerInfo_->palette();
+  palette.setColor(QPalette::WindowText, WizardColors().FooterText);
+  lbVerInfo_->setPalette(palette);
+  for (int i = 0; i < pages_.Count(); ++i) pages_[i]->UpdateColors();
+  update();
+}
 
 int TWizardForm::Scale(int length) const { return kel::kelScaleByDpi(length, Dpi()); }
 

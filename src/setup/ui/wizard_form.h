@@ -50,7 +50,8 @@ class TWizardProgressViewInfo : public TWizardCustomViewInfo {
   int segmentWidth_ = 0;
 };
 
-// The window's layout rectangles and the painting of header and footer.
+// The window's layout rectangles and the painting of header and footer. The
+// header picture of the theme in force is scaled smoothly to the header.
 class TWizardFormViewInfo : public TWizardCustomViewInfo {
  public:
   // Loads the header images; fails when the packages lack them.
@@ -67,10 +68,15 @@ class TWizardFormViewInfo : public TWizardCustomViewInfo {
   // full-window page.
   const QRect& PageRect() const { return page_; }
   const QRect& FullPageRect() const { return fullPage_; }
+  // The fonts of the page's title and description in the header.
+  QFont TitleFont() const;
+  QFont DescriptionFont() const;
 
  private:
   QImage headerLight_;
   QImage headerDark_;
+  mutable QImage scaledHeader_;
+  mutable const QImage* scaledFrom_ = nullptr;
   QRect header_, strip_, footer_, headerText_, page_, fullPage_;
 };
 
@@ -100,12 +106,14 @@ class TWizardForm : public QDialog, public IInstallerNotify {
   // Whether the Close command is offered (it is not once the run finished).
   bool CloseCommandEnabled() const { return closeEnabled_; }
 
-  // The DPI the window lays out for: its screen's logical DPI.
+  // The DPI the window lays out for: its screen's logical DPI unless set.
   int Dpi() const;
+  void SetDpi(int dpi);
   int Scale(int length) const;
 
   QPushButton* BackButton() const { return bBack_; }
   QPushButton* NextButton() const { return bNext_; }
+  const TWizardFormViewInfo& FormViewInfo() const { return *formViewInfo_; }
 
  signals:
   // The window closed (it is hidden; the caller frees it).
@@ -115,6 +123,8 @@ class TWizardForm : public QDialog, public IInstallerNotify {
   void paintEvent(QPaintEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
+  // A move to another screen may change the DPI.
+  bool event(QEvent* event) override;
   // Escape in a dialog: the Close command.
   void reject() override;
 
@@ -122,6 +132,11 @@ class TWizardForm : public QDialog, public IInstallerNotify {
   void CreatePages();
   void Localize();
   void LayOut();
+  // Lays the window and its pages out again when the DPI is not the one
+  // they were laid out for: sizes, controls, fonts, the step strip.
+  void ChangeDpi();
+  // The theme changed: the colours of the scheme in force, then a repaint.
+  void UpdateTheme();
   void bBackClick();
   void bNextClick();
   // Runs a navigation step; an error shows the error box and the wizard
@@ -145,6 +160,8 @@ class TWizardForm : public QDialog, public IInstallerNotify {
   std::unique_ptr<TWizardFormViewInfo> formViewInfo_;
   bool closeEnabled_ = true;
   bool closing_ = false;
+  int dpi_ = 0;        // set by SetDpi; 0: the screen's
+  int layoutDpi_ = 0;  // the DPI the window is laid out for
 };
 
 }  // namespace setup

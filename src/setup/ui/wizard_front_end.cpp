@@ -4,6 +4,7 @@
 #include <QEventLoop>
 
 #include "kel/base/command_line.h"
+#include "kel/platform/module.h"
 #include "kel/platform/windows.h"
 #include "kel/ui/message_box.h"
 #include "setup/core/session.h"
@@ -56,9 +57,14 @@ bool TWizardFrontEnd::DisplayAvailable() {
 bool TWizardFrontEnd::EnsureApplication() {
   if (QApplication::instance()) return true;
   if (!DisplayAvailable()) return false;
+  // The wizard scales its lengths, fonts and pictures with the screen's DPI
+  // itself: Qt is not to scale them once more.
+  if (!qEnvironmentVariableIsSet("QT_ENABLE_HIGHDPI_SCALING")) qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
   application_ = std::make_unique<QApplication>(argc_, argv_);
   QApplication::setApplicationName("Setup");
   QApplication::setQuitOnLastWindowClosed(false);
+  UseSkinsOf(kel::platform::ExecutablePath());
+  FollowDesktopTheme();
   UpdateColorScheme();
   script_ = TWizardScript::FromEnvironment();
   return true;

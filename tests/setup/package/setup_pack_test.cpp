@@ -184,7 +184,7 @@ TEST_F(SetupPackTool, AttachWritesAReadySetupProgram) {
   fs::permissions(program, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
   const std::string setupPackage = WritePackage("SETUP.dat", {{"Install.xml", "<Setup/>"}});
   const std::string productPackage = WritePackage("PRODUCT.dat", {{"ORVI", Binary(20000)}});
-  const std::string skin = WriteFile("light.skin", "light skin");
+  const std::string skin = WriteFile("light.skin", "color Labels.Colors.Text = claBlack\n");
 
   const Result attached = Run({"attach", program, Path("Setup"), "--setup", setupPackage, "--product", productPackage,
                                "--resource", "KELDEFAULTSKIN=" + skin});
@@ -196,13 +196,14 @@ TEST_F(SetupPackTool, AttachWritesAReadySetupProgram) {
     EXPECT_EQ(resources.ProgramSize(), static_cast<int64_t>(fs::file_size(program)));
     EXPECT_EQ(resources.Open("SETUP")->ReadRest(), ReadFile("SETUP.dat"));
     EXPECT_EQ(resources.Open("PRODUCT")->ReadRest(), ReadFile("PRODUCT.dat"));
-    EXPECT_EQ(resources.Open("KELDEFAULTSKIN")->ReadRest(), "light skin");
+    EXPECT_EQ(resources.Open("KELDEFAULTSKIN")->ReadRest(), ReadFile("light.skin"));
   }
 
   // Attaching to the result again, in place, replaces the resources.
   const Result again =
       Run({"attach", Path("Setup"), Path("Setup"), "--setup", setupPackage, "--product", setupPackage});
   ASSERT_EQ(again.exitCode, 0) << again.err;
+  EXPECT_NE(again.err.find("warning: no skin is attached"), std::string::npos) << again.err;
   EXPECT_EQ(fs::file_size(Path("Setup")), fs::file_size(program) + 2 * fs::file_size(setupPackage) +  // image, blocks,
                                              4 + (2 + 5 + 16) + (2 + 7 + 16) +                  // directory,
                                              32);                                               // trailer
@@ -225,6 +226,8 @@ TEST_F(SetupPackTool, ArgumentsAndFileErrors) {
   std::string corrupt = ReadFile("good.dat");
   corrupt[6] ^= 1;
   const std::string bad = WriteFile("bad.dat", corrupt);
+  const std::string dangling = WriteFile("dangling.skin", "color A.B -> A.C\ncolor A.D -> A.B\n");
+  const std::string unreadable = WriteFile("unreadable.skin", "color A.B = red\n");
   const struct {
     std::vector<std::string> args;
     int exitCode;
@@ -248,6 +251,14 @@ TEST_F(SetupPackTool, ArgumentsAndFileErrors) {
        "The resource \"setup\" is given twice"},
       {{"attach", Path("prog"), Path("out"), "--setup", bad, "--product", good}, 1, "Package was corrupted"},
       {{"attach", Path("missing-program"), Path("out"), "--setup", good, "--product", good}, 1, "Cannot open file"},
+      {{"attach", Path("prog"), Path("out"), "--setup", good, "--product", good, "--resource",
+        "KELDEFAULTSKIN_DARK=" + dangling},
+       1,
+       "The skin KELDEFAULTSKIN_DARK \"" + dangling + "\" is damaged:\n  \"A.B\": \"A.C\" does not exist\n"
+       "  \"A.D\": \"A.C\" does not exist\n"},
+      {{"attach", Path("prog"), Path("out"), "--setup", good, "--product", good, "--resource",
+        "keldefaultskin=" + unreadable},
+       1, "is damaged:\n  Skin line 1: \"red\" is not a colour\n"},
   };
   for (const auto& c : cases) {
     const Result result = Run(c.args);
