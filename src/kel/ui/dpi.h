@@ -6,10 +6,12 @@ namespace kel {
 
 inline constexpr int kelDesignDpi = 96;
 
-// A length designed at 96 DPI, at `dpi`: multiplied, then divided (integer
-// arithmetic, towards zero); unchanged at exactly 96 DPI.
+// A length designed at 96 DPI, at `dpi`: multiplied, then divided, halves
+// rounded away from zero (53 at 144 DPI is 80); unchanged at exactly 96 DPI.
 constexpr int kelScaleByDpi(int length, int dpi) {
-  return dpi == kelDesignDpi ? length : length * dpi / kelDesignDpi;
+  if (dpi == kelDesignDpi) return length;
+  const int scaled = length * dpi;
+  return scaled >= 0 ? (scaled + kelDesignDpi / 2) / kelDesignDpi : -((-scaled + kelDesignDpi / 2) / kelDesignDpi);
 }
 
 // The pixel size of a font of `points` at `dpi` (points × DPI / 72, rounded).

@@ -78,7 +78,7 @@ TEST_F(PageTest, AddControlScalesBoundsWithThePageDpi) {
   const struct {
     int dpi;
     QRect expected;
-  } rows[] = {{96, QRect(40, 30, 540, 20)}, {144, QRect(60, 45, 810, 30)}, {120, QRect(50, 37, 675, 25)}};
+  } rows[] = {{96, QRect(40, 30, 540, 20)}, {144, QRect(60, 45, 810, 30)}, {120, QRect(50, 38, 675, 25)}};
   for (const auto& row : rows) {
     controls.SetDpi(row.dpi);
     QLabel* label = controls.AddLabel(QRect(40, 30, 540, 20), "Scaled", false);

@@ -142,18 +142,19 @@ TEST_F(ThemeAndDpiTest, At144DpiEveryLengthScalesAndComesBack) {
 
   wizard.SetDpi(144);
   EXPECT_EQ(wizard.devicePixelRatio(), 1) << "the sizes are device pixels";
-  EXPECT_EQ(bounds(), (std::vector<QRect>{QRect(0, 0, 960, 720), QRect(576, 670, 181, 37), QRect(766, 670, 181, 37),
-                                          QRect(0, 100, 960, 554), QRect(315, 33, 600, 75), QRect(315, 91, 600, 360)}));
+  EXPECT_EQ(bounds(), (std::vector<QRect>{QRect(0, 0, 960, 720), QRect(576, 671, 182, 38), QRect(767, 671, 182, 38),
+                                          QRect(0, 101, 960, 553), QRect(315, 33, 600, 75), QRect(315, 92, 600, 360)}));
   QWidget* heading = welcome()->findChild<QLabel*>("L1");
   EXPECT_EQ(heading->font().pixelSize(), 22) << "11 points at 144 DPI";
   EXPECT_EQ(wizard.font().pixelSize(), 18) << "9 points at 144 DPI";
-  // Header 0-79 (53 x 144 / 96, rounded down), strip 79-94, footer 654-720.
+  // Header 0-80 (53 x 144 / 96 = 79.5, rounded), strip 80-95, footer 654-720.
   QImage image = wizard.grab().toImage();
   const QColor accent(0xDE, 0x8C, 0x33);
   EXPECT_EQ(image.pixelColor(480, 78), accent) << "the header's bottom line";
-  EXPECT_NE(image.pixelColor(480, 77), accent) << "one scaled pixel high";
-  EXPECT_EQ(image.pixelColor(1, 79 + 3), accent) << "the strip's bar, 3 pixels in";
-  EXPECT_NE(image.pixelColor(1, 79 + 1), accent) << "the bar leaves 3 pixels";
+  EXPECT_EQ(image.pixelColor(480, 79), accent);
+  EXPECT_NE(image.pixelColor(480, 77), accent) << "one scaled pixel high (1.5, rounded)";
+  EXPECT_EQ(image.pixelColor(1, 80 + 3), accent) << "the strip's bar, 3 pixels in";
+  EXPECT_NE(image.pixelColor(1, 80 + 2), accent) << "the bar leaves 3 pixels";
   EXPECT_EQ(image.pixelColor(480, 654), accent) << "the footer";
   EXPECT_NE(image.pixelColor(480, 653), accent);
 
