@@ -87,7 +87,8 @@ TEST_F(CommandLine, UnknownArgumentsStopBeforeAnythingIsDone) {
       {{"/AUTO", "/SILENT", "My Folder"}, "Unknown argument \"My Folder\". A folder is given as the value of /AUTO, "
                                           "quoted when it holds spaces: /AUTO=\"My Folder\""},
       {{"/SILNET", "/AUTO"}, "Unknown argument \"/SILNET\". The switches are /AUTO[=folder], /SILENT, /PORTABLE, "
-                             "/UPDATE, /RUN and /NOBACKUP."},
+                             "/UPDATE, /RUN and /NOBACKUP; the uninstaller's also /REMOVEBACKUPS and "
+                             "/REMOVECONTENT."},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.arguments.back());

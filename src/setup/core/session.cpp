@@ -4,6 +4,7 @@
 
 #include "kel/base/command_line.h"
 #include "kel/base/file_system.h"
+#include "kel/base/format.h"
 #include "kel/base/text.h"
 #include "kel/platform/filesystem.h"
 #include "kel/platform/sandbox.h"
@@ -65,6 +66,9 @@ void TSetup::ReadSwitches(const std::string& params) {
       flags_ |= AUTO;
       if (kel::HasSwitch(params, "SILENT")) flags_ |= SILENT;
     }
+    // The choices of the uninstall options page, for runs without it.
+    if (kel::HasSwitch(params, "REMOVEBACKUPS")) settings_.WriteBool("Common", "RemoveBackups", true);
+    if (kel::HasSwitch(params, "REMOVECONTENT")) settings_.WriteBool("Common", "RemoveContent", true);
     return;
   }
   mode_ = TSetupMode::Install;
@@ -103,14 +107,25 @@ void TSetup::SetFlags(uint8_t value) {
 
 void TSetup::NormalizeFlags() {
   if (!product_->CanUpdate()) flags_ &= ~UPDATE;
-  const TSetupResources& resources = *resources_;
-  if (kel::kelStartsText(resources.ProgramFilesPath, destPath_) ||
-      kel::kelStartsText(resources.ProgramFilesX86Path, destPath_))
-    flags_ &= ~PORTABLE;
+  if (InProgramFiles(destPath_)) flags_ &= ~PORTABLE;
+}
+
+bool TSetup::InProgramFiles(const std::string& path) const {
+  return kel::kelStartsText(resources_->ProgramFilesPath, path) ||
+         kel::kelStartsText(resources_->ProgramFilesX86Path, path);
 }
 
 void TSetup::SetDestination(const std::string& path) {
   if (path == destPath_) return;
+  if (path.empty()) {
+    // No destination (the wizard's field was emptied): nothing is installed
+    // there, and a run cannot start.
+    requestedDestPath_.clear();
+    destPath_.clear();
+    product_->LoadInstalledInfo();
+    flags_ &= ~UPDATE;
+    return;
+  }
   // A relative folder is one below the current folder, then placed on the
   // machine as any absolute path is.
   requestedDestPath_ =
@@ -126,6 +141,14 @@ void TSetup::SetDestination(const std::string& path) {
     flags_ &= ~UPDATE;
   if ((flags_ & UPDATE) && product_->IsPortableInstallation()) flags_ |= PORTABLE;
   NormalizeFlags();
+}
+
+std::string TSetup::DestinationChangeNotice() const {
+  if (requestedDestPath_ == destPath_) return {};
+  return kel::kelFormat(
+      "The destination \"%s\" was changed to \"%s\": folder names cannot hold \\ < > * : ? | \" or control "
+      "characters, begin with a space, or end in a space or a dot.",
+      {requestedDestPath_, destPath_});
 }
 
 bool TSetup::HasErrors() const {

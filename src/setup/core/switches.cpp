@@ -17,8 +17,9 @@ struct TSwitch {
 };
 
 constexpr TSwitch kSwitches[] = {
-    {"AUTO", true}, {"SILENT", false},  {"PORTABLE", false}, {"UPDATE", false},
-    {"RUN", false}, {"NOBACKUP", false}, {"SKIPUAC", true},   {"PATH", true},
+    {"AUTO", true},     {"SILENT", false},        {"PORTABLE", false},      {"UPDATE", false},
+    {"RUN", false},     {"NOBACKUP", false},      {"REMOVEBACKUPS", false}, {"REMOVECONTENT", false},
+    {"SKIPUAC", true},  {"PATH", true},
 };
 
 const TSwitch* FindSwitch(std::string_view name) {
@@ -38,7 +39,8 @@ const TSwitch* FindSwitch(std::string_view name) {
         {argument, kel::kelJoinCommandLine(form)}));
   }
   throw EInstallerMysteryError(kel::kelFormat(
-      "Unknown argument \"%s\". The switches are /AUTO[=folder], /SILENT, /PORTABLE, /UPDATE, /RUN and /NOBACKUP.",
+      "Unknown argument \"%s\". The switches are /AUTO[=folder], /SILENT, /PORTABLE, /UPDATE, /RUN and /NOBACKUP; "
+      "the uninstaller's also /REMOVEBACKUPS and /REMOVECONTENT.",
       {argument}));
 }
 

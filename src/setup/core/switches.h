@@ -12,8 +12,9 @@ namespace setup {
 // parameter text of GetCommandLineParams) that the program does not read,
 // with the form it takes. Accepted are, ignoring case:
 //   - the switches AUTO (with a folder as its value), SILENT, PORTABLE,
-//     UPDATE, RUN and NOBACKUP, and the switches the program gives its own
-//     copies, SKIPUAC and PATH (with values);
+//     UPDATE, RUN and NOBACKUP, the uninstaller's REMOVEBACKUPS and
+//     REMOVECONTENT, and the switches the program gives its own copies,
+//     SKIPUAC and PATH (with values);
 //   - words after AUTO, SKIPUAC or PATH written without "=", which the
 //     command line gives that switch as its value ("/AUTO My Folder").
 // Refused are other switches ("/opt/X"), values of switches that take none

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QMargins>
+#include <QPointer>
 #include <QRect>
 #include <QString>
 #include <QWidget>
@@ -116,7 +117,8 @@ class TSetupPage : public TSetupCustomPage {
   // Aligns a control within the page whenever the page is laid out, with
   // margins designed at 96 DPI: bottom-aligned controls keep their height
   // and are stacked from the bottom up in the order aligned; the client
-  // control fills what they leave. Margins of neighbours add up.
+  // control fills what they leave. Margins of neighbours add up. A control
+  // that is freed leaves the alignment.
   enum class TAlign { Bottom, Client };
   void AlignControl(QWidget* control, TAlign align, const QMargins& margins);
 
@@ -127,7 +129,7 @@ class TSetupPage : public TSetupCustomPage {
   void LayOutAligned();
 
   struct TAligned {
-    QWidget* control;
+    QPointer<QWidget> control;
     TAlign align;
     QMargins margins;
   };

@@ -104,6 +104,7 @@ void TSetupPageLicense::showEvent(QShowEvent* event) {
 void TSetupPageReadyToInstall::CreateControls() {
   TSetupPage::CreateControls();
   viewer_ = NewViewer(this);
+  viewer_->setObjectName("Summary");
   // Neither scrolled nor selected, but as readable as the licence.
   QPalette palette = viewer_->palette();
   for (const QPalette::ColorRole role : {QPalette::Text, QPalette::Base, QPalette::WindowText})

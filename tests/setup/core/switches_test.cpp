@@ -27,6 +27,7 @@ TEST(CheckCommandLine, AcceptsTheSwitchesOfTheProgramAndItsCopies) {
       {"/AUTO", ""},
       {"/SKIPUAC=4711", "/AUTO", "/SILENT"},
       {"/PATH=/opt/My Apps/ORVI/", "/AUTO", "/SILENT"},
+      {"/AUTO", "/SILENT", "/RemoveBackups", "-REMOVECONTENT"},
   };
   for (const auto& arguments : accepted) EXPECT_NO_THROW(CheckCommandLine(Params(arguments))) << Params(arguments);
 }
@@ -46,6 +47,7 @@ TEST(CheckCommandLine, RefusesWhatItWouldIgnore) {
       {{"/SILNET", "/AUTO"}, "\"/SILNET\"", "/AUTO[=folder], /SILENT,"},
       {{"/AUTO", "-x"}, "\"-x\"", "/AUTO[=folder], /SILENT,"},
       {{"/AUTO", "/SILENT=no"}, "\"/SILENT=no\"", "/AUTO[=folder], /SILENT,"},
+      {{"/AUTO", "/REMOVECONTENT=1"}, "\"/REMOVECONTENT=1\"", "/REMOVEBACKUPS and /REMOVECONTENT"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(Params(row.arguments));
