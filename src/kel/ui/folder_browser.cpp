@@ -169,7 +169,8 @@ std::optional<std::string> kelBrowseForFolder(QWidget* parent, const TKELFolderB
   std::optional<std::string> result;
   if (chosen) result = dialog.SelectedFolder();
   if (armed) {
-    record.answer = result ? dialog.Shown(*result) : "Cancel";
+    // Written as answers are: "/opt/Apps".
+    record.answer = result ? dialog.Shown(result->substr(0, result->size() - 1)) : "Cancel";
     TKELDialogAnswers::Record(std::move(record));
   }
   return result;
