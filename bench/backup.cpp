@@ -1,8 +1,9 @@
 // The backup archive against Info-ZIP's zip, in one run, on a generated
 // ~200 MB installation tree, both at Deflate level 6:
 //
-//   ours   list the tree (TSetupFileList::AddFolder) and write the archive
-//          (TSetupBackupArchive: libzip + zlib)
+//   ours   list the tree as the setup does (ListBackupSources, through a
+//          confined folder) and write the archive (TSetupBackupArchive:
+//          libzip + zlib)
 //   zip    zip -r -6 -q of the same tree, run as a child process
 //
 // The tree mixes what an installation holds: program files and plug-ins
@@ -35,7 +36,7 @@
 #include <string>
 #include <vector>
 
-#include "setup/core/extract.h"
+#include "kel/platform/confined_folder.h"
 #include "setup/product/backup_archive.h"
 
 #include "bench_support.h"
@@ -146,10 +147,11 @@ int Shell(const std::string& command) {
 }
 
 void WriteOurs(const std::string& archiveName) {
-  setup::TSetupFileList files;
-  files.AddFolder(gState.tree.root.string(), "", "Program/");
+  const std::string root = gState.tree.root.string() + "/";
+  std::vector<setup::TSetupBackupSource> files;
+  setup::ListBackupSources(kel::platform::ConfinedFolder::Open(root, std::nullopt), "", root, "", "Program/", files);
   setup::TSetupBackupArchive archive(archiveName);
-  for (const setup::TSetupFileListItem& item : files) archive.Add(item.Source, item.Target);
+  for (const setup::TSetupBackupSource& file : files) archive.Add(file);
   archive.Commit();
 }
 

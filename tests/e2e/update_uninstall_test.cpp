@@ -10,10 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "kel/base/stream.h"
 #include "kel/platform/process.h"
 #include "setup/core/app_repo.h"
-#include "setup/package/package.h"
 #include "support/backup_names.h"
 #include "support/e2e.h"
 #include "support/temp_dir.h"
@@ -30,16 +28,6 @@ std::string PayloadFile(const std::string& name) {
 
 // unzip with the arguments; its exit code.
 int Unzip(const Files& arguments) { return kel::platform::RunProgram("unzip", arguments); }
-
-// Writes an uninstall package whose log lists the entries.
-void WriteUninstallData(const std::string& path, const Files& entries) {
-  std::string log = "[Uninstall]\r\nCount=" + std::to_string(entries.size()) + "\r\n";
-  for (size_t i = 0; i < entries.size(); ++i) log += std::to_string(i) + "=" + entries[i] + "\r\n";
-  kel::TKELMemoryStream stream(log);
-  setup::TSetupPackageBuilder builder{std::string(setup::kSetupPackageKey)};
-  builder.Add(stream, "Uninstall.ini");
-  builder.Commit(path, 4);
-}
 
 class UpdateUninstall : public ::testing::Test {
  protected:

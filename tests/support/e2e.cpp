@@ -11,7 +11,9 @@
 #include <filesystem>
 #include <cstring>
 
+#include "kel/base/stream.h"
 #include "kel/base/text.h"
+#include "setup/package/package.h"
 
 namespace orvi::test {
 
@@ -140,6 +142,15 @@ std::vector<std::string> TreeOf(const std::string& folder) {
     if (entry.is_regular_file() || entry.is_symlink()) files.push_back(fs::relative(entry.path(), folder).string());
   std::sort(files.begin(), files.end());
   return files;
+}
+
+void WriteUninstallData(const std::string& path, const std::vector<std::string>& entries) {
+  std::string log = "[Uninstall]\r\nCount=" + std::to_string(entries.size()) + "\r\n";
+  for (size_t i = 0; i < entries.size(); ++i) log += std::to_string(i) + "=" + entries[i] + "\r\n";
+  kel::TKELMemoryStream stream(log);
+  setup::TSetupPackageBuilder builder{std::string(setup::kSetupPackageKey)};
+  builder.Add(stream, "Uninstall.ini");
+  builder.Commit(path, 4);
 }
 
 std::string IniValue(const std::string& text, const std::string& section, const std::string& key) {

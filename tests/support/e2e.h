@@ -68,6 +68,9 @@ int RunSetup(const Sandbox& sandbox, const std::vector<std::string>& args, std::
 int RunInSandbox(const Sandbox& sandbox, const std::string& program, const std::vector<std::string>& args,
                  std::string* output = nullptr, const RunOptions& options = {});
 
+// Writes an uninstall package (Uninstall.dat) whose log lists the entries.
+void WriteUninstallData(const std::string& path, const std::vector<std::string>& entries);
+
 // Every file (and link) below the folder, relative to it, sorted; empty
 // when the folder does not exist.
 std::vector<std::string> TreeOf(const std::string& folder);

@@ -23,7 +23,7 @@ std::string MinimalEnglishLng() {
          "[Common]\r\n"
          "A1=A1 backing up\r\nA2=A2 shortcuts\r\nA3=A3 deleting\r\nA4=A4 extracting\r\nA5=A5 updating\r\n"
          "A6=A6 configuring\r\nA7=A7 uninstall data\r\nA8=A8 closing\r\nA9=A9 removing\r\n"
-         "E1=E1 %s\r\nE3=E3 %s\r\nE4=E4 stopped\r\nQM2=QM2 %s\r\n";
+         "E1=E1 %s\r\nE3=E3 %s\r\nE4=E4 stopped\r\nQM2=QM2 %s\r\nW1=W1 %s skipped\r\nW2=W2 %s too large\r\n";
 }
 
 std::string MinimalInstallXml(const std::string& productInner, const std::string& setupInner) {

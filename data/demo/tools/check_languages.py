@@ -24,7 +24,7 @@ REQUIRED = {
     "Common": ["Caption", "bBack", "bNext", "bInstall", "bUninstall", "bFinish",
                "QM", "QM2", "lBrowse", "lNewFolder", "lOk", "lCancel",
                "E1", "E3", "E4",
-               "A1", "A2", "A3", "A4", "A5", "A6", "A7", "A8", "A9"],
+               "A1", "A2", "A3", "A4", "A5", "A6", "A7", "A8", "A9", "W1", "W2"],
     "PageWelcome": ["Title", "Description", "L1", "L2"],
     "PageLicense": ["Title", "Description", "L1"],
     "PageSetup": ["Title", "Description", "LB1", "Browse", "CB1", "CB4", "LB2",
@@ -45,6 +45,8 @@ FORMATS = {
     ("Common", "QM2"): 1,
     ("Common", "E1"): 1,
     ("Common", "E3"): 1,
+    ("Common", "W1"): 1,
+    ("Common", "W2"): 1,
     ("PageAddons", "L1"): 1,
     ("PageAddons", "L2"): 2,
 }

@@ -97,10 +97,23 @@ bool SetCurrentDirectory(const std::string& path, std::string* error = nullptr);
 // resolved).
 std::string AbsolutePath(const std::string& path);
 
+// The absolute form of a path with every symbolic link resolved, as far as
+// the path exists; the rest, which does not exist yet, follows as written
+// (lexically normalised). "" for an empty path.
+std::string ResolvedPath(const std::string& path);
+
+// Whether two paths name regular files with the same bytes. Neither is
+// waited for (a pipe is not read) nor read whole into memory.
+bool SameFileContent(const std::string& first, const std::string& second);
+
 // The temporary folder of this run, with a trailing '/': a folder with a
 // random name and mode 0700, made once per process below $TMPDIR (or /tmp),
-// in the sandbox below DIR/tmp/. Nobody else can have prepared it. When it
-// has disappeared meanwhile a new one is made. "" on failure.
+// in the sandbox below DIR/tmp/. Nobody else can have prepared it, nor
+// rename it or put another in its place: the folder it is made in must be
+// one that only the administrator (or this process's user) may change, or
+// a sticky one such as /tmp (see OnlyAdministratorMayChange in
+// file_details.h); otherwise none is made. When it has disappeared
+// meanwhile a new one is made. "" on failure.
 std::string TemporaryDirectory(std::string* error = nullptr);
 
 // Creates a new, empty file with a unique name `prefix` + six random

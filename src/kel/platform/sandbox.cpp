@@ -51,6 +51,14 @@ std::string MachinePath(std::string_view path) {
   return SystemPath(path);
 }
 
+std::string PathOnMachine(std::string_view path) {
+  const std::string normalized = NormalizePath(path);
+  const std::string root = SandboxRoot();
+  if (root.empty() || normalized.empty() || normalized.front() != '/') return normalized;
+  if (normalized == root || normalized == root + "/") return "/";
+  return normalized.starts_with(root + "/") ? normalized.substr(root.size()) : normalized;
+}
+
 std::string NormalizePath(std::string_view path) {
   if (path.empty()) return {};
   const bool absolute = path.front() == '/';

@@ -16,6 +16,11 @@ namespace kel::platform {
 // The environment variable that selects the sandbox.
 inline constexpr const char* kSandboxVariable = "ORVI_SETUP_SANDBOX";
 
+// The test hook that scripts a sandboxed wizard's answers. Alone of the
+// hooks it goes on to an elevated copy of a sandboxed run: it does only what
+// the user at the window could do.
+inline constexpr const char* kWizardScriptVariable = "ORVI_SETUP_WIZARD_SCRIPT";
+
 // True when ORVI_SETUP_SANDBOX is set and not empty.
 bool IsSandboxed();
 
@@ -36,6 +41,12 @@ std::string SystemPath(std::string_view path);
 // inside DIR is taken as a path of the sandboxed machine (DIR followed by
 // it); otherwise the path is returned unchanged.
 std::string MachinePath(std::string_view path);
+
+// The other way round: where the system path `path` lies on the sandboxed
+// machine. In the sandbox a path inside DIR loses DIR ("/" for DIR itself);
+// any other path, in the sandbox or not, stays as it is. Both lexically
+// normalised.
+std::string PathOnMachine(std::string_view path);
 
 // Lexical normalisation of a '/'-separated path: repeated '/' collapse, "."
 // parts go, ".." removes the part before it (never above the root of an

@@ -29,8 +29,8 @@ bool ShellOpenAsUser(const std::string& target, const std::string& parameters, c
 
 // Tells the desktop that applications and their file associations changed:
 // `update-desktop-database` runs on the applications folders that exist (the
-// all-users one, and the user's own when this process runs as that user or in
-// the sandbox). Nothing happens when the tool is missing.
+// all-users one, and the user's own when this process runs as that user).
+// Nothing happens when the tool is missing.
 void NotifyApplicationsChanged();
 
 // A shortcut is a freedesktop `.desktop` file: Type=Application, Name= the
@@ -42,5 +42,14 @@ bool WriteShortcut(const std::string& linkFile, const std::string& target, std::
 // The target of a shortcut: the program of its Exec line (a Type=Link entry
 // gives its URL). "" when the file is missing or is no desktop entry.
 std::string ReadShortcutTarget(const std::string& linkFile);
+
+class ConfinedFolder;
+
+// The same for a shortcut below a confined folder (confined_folder.h): no
+// link on the way is followed, and the shortcut is given to the folder's
+// owner; an existing link of that name is replaced, not followed.
+bool WriteShortcut(const ConfinedFolder& folder, const std::string& relative, const std::string& target,
+                   std::string* error = nullptr);
+std::string ReadShortcutTarget(const ConfinedFolder& folder, const std::string& relative);
 
 }  // namespace kel::platform

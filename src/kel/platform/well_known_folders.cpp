@@ -1,10 +1,13 @@
-// The special folders. Portable: built from the invoking user's account
-// (users.h), the sandbox mapping and the user's XDG folder settings.
+// The special folders and the system's own folders. Portable: built from
+// the accounts (users.h), the sandbox mapping, the user's XDG folder
+// settings and the file system's answers (filesystem.h).
 #include "kel/platform/well_known_folders.h"
 
 #include <fstream>
 #include <iterator>
+#include <vector>
 
+#include "kel/platform/filesystem.h"
 #include "kel/platform/sandbox.h"
 #include "kel/platform/users.h"
 
@@ -51,7 +54,44 @@ std::string UserDir(const std::string& home, std::string_view key, std::string_v
   return home + "/" + std::string(fallback);
 }
 
+// Whether a path of the (sandboxed) machine, absolute and normalised, is
+// one of the folders that hold the system as a whole.
+bool IsSystemLevel(std::string_view path) {
+  if (path.empty() || path.front() != '/') return true;  // not on the machine at all
+  while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
+  const size_t slash = path.find_last_of('/');
+  const std::string_view parent = slash == 0 ? std::string_view("/") : path.substr(0, slash);
+  return path == "/" || parent == "/" || parent == "/usr" || parent == "/var" || parent == "/usr/local";
+}
+
+std::string WithoutSlash(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
 }  // namespace
+
+bool IsSystemFolder(const std::string& folder) {
+  if (folder.empty()) return false;
+  std::vector<UserAccount> accounts = LoginAccounts();
+  accounts.push_back(InvokingUser());
+  std::vector<std::string> homes;
+  for (const UserAccount& account : accounts) {
+    if (account.home.empty()) continue;
+    homes.push_back(WithoutSlash(AbsolutePath(account.home)));
+    homes.push_back(WithoutSlash(ResolvedPath(account.home)));
+  }
+  const bool sandboxed = !SandboxRoot().empty();
+  for (const std::string& form : {WithoutSlash(AbsolutePath(folder)), WithoutSlash(ResolvedPath(folder))}) {
+    const std::string onMachine = PathOnMachine(form);
+    // Outside the sandbox (where a link inside it may lead) is the real
+    // machine: never a place for the sandboxed run.
+    if ((sandboxed && onMachine == form) || IsSystemLevel(onMachine)) return true;
+    for (const std::string& home : homes)
+      if (form == home) return true;
+  }
+  return false;
+}
 
 std::string ParseUserDirs(std::string_view text, std::string_view key, std::string_view home) {
   while (!text.empty()) {

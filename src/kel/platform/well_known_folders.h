@@ -46,6 +46,17 @@ enum class SpecialFolder {
 
 std::string GetSpecialFolder(SpecialFolder folder);
 
+// Whether a folder (a system path) holds the system or its users' files as
+// a whole, so that a program must never be installed into it nor such a
+// folder be deleted with a program: "/" and every folder directly below it
+// (/opt, /usr, /home, /tmp, ...), every folder directly below /usr, /var and
+// /usr/local (/usr/lib, /var/lib, /usr/local/share, ...), and the home of
+// every user who can log in and of the user who started the setup. The
+// folder counts as written and with its symbolic links resolved (a link to
+// /usr is /usr). In the sandbox these are the folders of the sandboxed
+// machine; a folder outside the sandbox always counts.
+bool IsSystemFolder(const std::string& folder);
+
 // The value of `key` (e.g. "XDG_DESKTOP_DIR") in the text of a
 // user-dirs.dirs file, resolved against `home`: "$HOME/x" gives home + "/x"
 // (".." parts cannot leave the home folder), "/x" gives SystemPath("/x").

@@ -4,10 +4,13 @@
 #include <cstring>
 
 #include "kel/base/shell.h"
+#include "kel/platform/file_details.h"
+#include "kel/platform/filesystem.h"
 
 namespace setup {
 
 void TSetupActiveX::CallExport(const std::string& libraryPath, const std::string& exportName) {
+  if (!kel::platform::OnlyAdministratorMayChange(kel::platform::AbsolutePath(libraryPath))) return;
   kel::TKELModule library = kel::kelLoadLibrary(libraryPath, 0);
   if (!library) return;
   if (void* address = kel::kelGetProcAddress(library, exportName.c_str())) {

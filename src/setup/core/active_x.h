@@ -1,8 +1,14 @@
 // Self-unregistration of libraries: a library's exported function is called
 // after loading it (dlopen), and the library is unloaded again.
 //
-// Result contract: nothing throws; a library that cannot be loaded, or has
-// no such export, is skipped.
+// Loading runs the library's code with the rights of this process, which is
+// elevated: a library is loaded only when nobody but the administrator can
+// have changed it or a folder above it (OnlyAdministratorMayChange in
+// kel/platform/file_details.h), never one from a folder that others may
+// write.
+//
+// Result contract: nothing throws; a library that must not or cannot be
+// loaded, or has no such export, is skipped.
 #pragma once
 
 #include <string>

@@ -88,9 +88,15 @@ int Run(ISetupFrontEnd& frontEnd) {
   if (!TSetupProductInfo::RegisteredClass()) throw EInstallerGeneralError("Setup is malformed");
   CheckCommandLine(params);
 
+  // The elevated copy of a relaunch got its environment from the user who
+  // asked for the rights: it keeps only what it needs of it, first.
+  std::string handle;
+  const bool relaunched = kel::HasSwitch(params, "SKIPUAC", handle);
+  if (std::string problem; relaunched && !kel::platform::BuildElevatedEnvironment(&problem))
+    throw EInstallerGeneralError(problem);
+
   if (IsUacSystem()) {
-    std::string handle;
-    if (kel::HasSwitch(params, "SKIPUAC", handle))
+    if (relaunched)
       TSetupSpawnService::Initialize(ParseHandle(handle));
     else if (!kel::platform::IsElevated())
       return RelaunchElevated(params);
@@ -106,6 +112,9 @@ int Run(ISetupFrontEnd& frontEnd) {
   if (session.Mode() == TSetupMode::Uninstall) {
     std::string path;
     if (kel::HasSwitch(params, "PATH", path) && !path.empty() && kel::kelDirectoryExists(path)) {
+      // The uninstaller removes only the installation it belongs to.
+      if (const std::string problem = session.UninstallFolderProblem(path); !problem.empty())
+        throw EInstallerMysteryError(problem);
       session.SetDestination(path);
     } else {
       if (RunsFromTemporaryFolder()) throw EInstallerMysteryError("Cannot start the Uninstaller");
@@ -130,6 +139,9 @@ int Run(ISetupFrontEnd& frontEnd) {
         "No display is available to show the setup wizard. Run the setup unattended instead: "
         "/AUTO[=folder] /SILENT (see the README for the switches).");
   }
+  // Unattended from here on: the wizard shows its notices itself.
+  const kel::TKELStringList notices = session.Notices();
+  for (const auto& notice : notices.Items()) frontEnd.ShowNotice(notice.text);
   if (session.HasErrors()) {
     frontEnd.ShowError(EInstallerInstallError(session.Errors().Text()).Message());
     return ExitCodeOf(session);

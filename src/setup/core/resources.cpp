@@ -72,12 +72,16 @@ std::unique_ptr<TSetupResources> TSetupResources::OpenProgram(const std::string&
   const TEmbeddedResources embedded = TEmbeddedResources::OpenFile(programPath);
   std::unique_ptr<kel::TKELStream> setup = embedded.Open("SETUP");
   std::unique_ptr<kel::TKELStream> product;
-  if (kel::kelSameText(kel::kelExtractFileNameWithoutExt(programPath), "Uninstall"))
-    product = std::make_unique<kel::TKELBufferedFileStream>(kel::kelChangeFileExt(programPath, ".dat"),
-                                                            kel::fmOpenRead | kel::fmShareDenyNone);
-  else
+  std::string productFile;
+  if (kel::kelSameText(kel::kelExtractFileNameWithoutExt(programPath), "Uninstall")) {
+    productFile = kel::kelChangeFileExt(programPath, ".dat");
+    product = std::make_unique<kel::TKELBufferedFileStream>(productFile, kel::fmOpenRead | kel::fmShareDenyNone);
+  } else {
     product = embedded.Open("PRODUCT");
-  return std::make_unique<TSetupResources>(*setup, *product);
+  }
+  auto resources = std::make_unique<TSetupResources>(*setup, *product);
+  resources->ProductPackageFile = productFile;
+  return resources;
 }
 
 std::unique_ptr<kel::TKELStream> TSetupResources::GetFile(std::string_view name) const {

@@ -68,6 +68,9 @@ class TSetupResources {
   const TSetupPackageReader& SetupPackage() const { return *setupPackage_; }
   const TSetupPackageReader& ProductPackage() const { return *productPackage_; }
 
+  // The file the product-side package was read from ("Uninstall.dat" beside
+  // the uninstaller); empty when it came from the program itself.
+  std::string ProductPackageFile;
   std::string CommonDesktopPath;
   std::string ProgramFilesPath;
   std::string ProgramFilesX86Path;

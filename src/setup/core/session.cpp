@@ -8,6 +8,7 @@
 #include "kel/base/text.h"
 #include "kel/platform/filesystem.h"
 #include "kel/platform/sandbox.h"
+#include "kel/platform/well_known_folders.h"
 #include "setup/core/errors.h"
 #include "setup/core/extract.h"
 #include "setup/core/product_info.h"
@@ -115,6 +116,12 @@ bool TSetup::InProgramFiles(const std::string& path) const {
          kel::kelStartsText(resources_->ProgramFilesX86Path, path);
 }
 
+std::string TSetup::RequestedFolder(const std::string& path) {
+  // A relative folder is one below the current folder, then placed on the
+  // machine as any absolute path is.
+  return kel::kelIncludeTrailingPathDelimiter(kel::platform::MachinePath(kel::platform::AbsolutePath(path)));
+}
+
 void TSetup::SetDestination(const std::string& path) {
   if (path == destPath_) return;
   if (path.empty()) {
@@ -126,10 +133,7 @@ void TSetup::SetDestination(const std::string& path) {
     flags_ &= ~UPDATE;
     return;
   }
-  // A relative folder is one below the current folder, then placed on the
-  // machine as any absolute path is.
-  requestedDestPath_ =
-      kel::kelIncludeTrailingPathDelimiter(kel::platform::MachinePath(kel::platform::AbsolutePath(path)));
+  requestedDestPath_ = RequestedFolder(path);
   // Made valid as the targets of the script are (ExpandPath): a folder name
   // with characters they lose would otherwise put the files in one folder
   // and the uninstall data in another.
@@ -151,6 +155,29 @@ std::string TSetup::DestinationChangeNotice() const {
       {requestedDestPath_, destPath_});
 }
 
+std::string TSetup::DestinationProblem(const std::string& folder) const {
+  const std::string destination =
+      kel::kelIncludeTrailingPathDelimiter(kel::kelValidateFilePath(RequestedFolder(folder)));
+  if (!kel::platform::IsSystemFolder(destination)) return {};
+  std::string suggestion = destination + product_->GetName() + "/";
+  if (kel::platform::IsSystemFolder(suggestion)) suggestion = resources_->ProgramFilesPath + product_->GetName() + "/";
+  return kel::kelFormat(
+      "The folder \"%s\" is a system folder or a user's home folder: %s cannot be installed into it, as updating "
+      "or removing it would back up and delete everything else the folder holds. Choose a folder of its own, such "
+      "as \"%s\".",
+      {destination, product_->GetName(), suggestion});
+}
+
+std::string TSetup::UninstallFolderProblem(const std::string& folder) const {
+  const std::string destination = RequestedFolder(folder);
+  const std::string& carried = resources_->ProductPackageFile;
+  if (!carried.empty() && kel::platform::SameFileContent(carried, destination + "Uninstall.dat")) return {};
+  return kel::kelFormat(
+      "The folder \"%s\" does not hold the installation this uninstaller belongs to (its Uninstall.dat is missing "
+      "or differs): nothing was removed.",
+      {destination});
+}
+
 bool TSetup::HasErrors() const {
   std::lock_guard lock(errorsLock_);
   return !errors_.IsEmpty();
@@ -166,6 +193,16 @@ kel::TKELStringList TSetup::Errors() const {
   return errors_;
 }
 
+void TSetup::AddNotice(const std::string& text) {
+  std::lock_guard lock(errorsLock_);
+  notices_.Add(text);
+}
+
+kel::TKELStringList TSetup::Notices() const {
+  std::lock_guard lock(errorsLock_);
+  return notices_;
+}
+
 void TSetup::AddListener(IInstallerNotify* listener) {
   std::lock_guard lock(lock_);
   listeners_.push_back(listener);
@@ -179,6 +216,9 @@ void TSetup::RemoveListener(IInstallerNotify* listener) {
 void TSetup::Start(bool wait) {
   if (state_ != TSetupState::Idle) return;
   if (destPath_.empty()) throw EInstallerInstallError("DestPath is empty");
+  if (mode_ == TSetupMode::Install)
+    if (const std::string problem = DestinationProblem(destPath_); !problem.empty())
+      throw EInstallerInstallError(problem);
   NormalizeFlags();
   state_ = TSetupState::Running;
   worker_ = std::make_unique<TSetupThread>();

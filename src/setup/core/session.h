@@ -78,6 +78,19 @@ class TSetup {
   // Whether the folder lies inside one of the program-files folders.
   bool InProgramFiles(const std::string& path) const;
 
+  // Why `folder` (taken as SetDestination takes it) cannot be the
+  // destination of an installation: it is a system folder or a user's home
+  // folder (kel/platform/well_known_folders.h), whose other contents a
+  // backup, an update or an uninstallation would take in. "" when it can.
+  // The wizard's setup page shows this text; Start refuses such a
+  // destination with it.
+  std::string DestinationProblem(const std::string& folder) const;
+  // Why the uninstaller cannot take `folder` (its /PATH) as the
+  // installation to remove: the folder must hold the installation the
+  // uninstaller belongs to, an Uninstall.dat equal to the one it reads its
+  // log from. "" when it can.
+  std::string UninstallFolderProblem(const std::string& folder) const;
+
   kel::TKELIniFile& Settings() { return settings_; }
   TSetupResources& Resources() { return *resources_; }
   TSetupProductInfo& Product() { return *product_; }
@@ -94,6 +107,10 @@ class TSetup {
   bool HasErrors() const;
   void LogError(const std::string& text);
   kel::TKELStringList Errors() const;
+  // What the user should know about a run that went on nonetheless (what
+  // its backup had to leave out), in order; shown when the run has ended.
+  void AddNotice(const std::string& text);
+  kel::TKELStringList Notices() const;
   // The run ended because the user chose to stop it (a stop request, or
   // Abort when asked about a file); the program's exit status tells it.
   void MarkAbortedByUser() { abortedByUser_ = true; }
@@ -120,13 +137,17 @@ class TSetup {
 
  private:
   void ReadSwitches(const std::string& params);
+  // The folder SetDestination makes of a path: absolute, on this machine,
+  // with a trailing delimiter, before the rules of file names apply.
+  static std::string RequestedFolder(const std::string& path);
   void Dispatch(int code, intptr_t value);
 
   kel::TKELIniFile settings_;
   std::string destPath_;
   std::string requestedDestPath_;
-  mutable std::mutex errorsLock_;
+  mutable std::mutex errorsLock_;  // the errors and the notices
   kel::TKELStringList errors_;
+  kel::TKELStringList notices_;
   std::unique_ptr<ISetupDispatcher> dispatcher_;
   std::unique_ptr<ISetupUserPrompt> prompt_;
   std::recursive_mutex lock_;  // listener list and dispatch

@@ -20,6 +20,8 @@
 
 namespace setup {
 
+class TSetupUserFiles;
+
 // --- Close applications -------------------------------------------------------
 
 // Asks every running program of the product family to close and waits until
@@ -62,9 +64,9 @@ struct TSetupProfileInfo {
 
 class TSetupProfileInfoList {
  public:
-  // The users' profiles whose OldPath exists (one "SingleUser" candidate in
-  // a portable installation).
-  void Populate();
+  // The users' profiles whose OldPath exists as a folder, not a link (one
+  // "SingleUser" candidate in a portable installation).
+  void Populate(const TSetupUserFiles& userFiles);
   size_t Count() const { return items_.size(); }
   TSetupProfileInfo& operator[](size_t index) { return *items_[index]; }
   auto begin() const { return items_.begin(); }
@@ -90,10 +92,12 @@ class TSetupHelper {
   static void ExcludeFromList(kel::TKELStringList& list, const std::string& prefix);
   // Copies the source tree into the target (nothing when they are the same
   // folder); with move, deletes the source afterwards. Fails with
-  // EInstallerInstallError "Cannot copy "%s" to "%s"".
-  static void CopyFolder(const std::string& source, const std::string& target, bool move);
+  // EInstallerInstallError "Cannot copy "%s" to "%s"". Users' folders are
+  // worked on through `userFiles`.
+  static void CopyFolder(const TSetupUserFiles& userFiles, const std::string& source, const std::string& target,
+                         bool move);
   // Removes the folder when empty, or (onlyIfEmpty false) with everything in it.
-  static void RemoveFolder(const std::string& folder, bool onlyIfEmpty);
+  static void RemoveFolder(const TSetupUserFiles& userFiles, const std::string& folder, bool onlyIfEmpty);
 };
 
 // --- Update tasks -----------------------------------------------------------------

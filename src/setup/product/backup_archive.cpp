@@ -1,8 +1,14 @@
 // The backup archive over libzip. This is the only unit that talks to
 // libzip: each file becomes a libzip source whose callbacks read it through
-// the platform's file handles, so that the file is opened with the sharing
-// the backup wants and only while it is being packed (an archive of
-// thousands of files never holds more than one open).
+// its confined folder, so that the file is opened with the sharing the
+// backup wants and only while it is being packed (an archive of thousands of
+// files never holds more than one open).
+//
+// libzip writes an entry's header before its data and cannot leave an entry
+// out once it has begun; a file that turns out unreadable while the archive
+// is written becomes an empty (or partial) entry that is deleted from the
+// finished archive afterwards, in one more pass that copies the other
+// entries as they are.
 #include "setup/product/backup_archive.h"
 
 #include <zip.h>
@@ -13,10 +19,13 @@
 #include <exception>
 #include <vector>
 
+#include "kel/base/file_system.h"
 #include "kel/base/format.h"
 #include "kel/base/text.h"
+#include "kel/platform/confined_folder.h"
 #include "kel/platform/file.h"
 #include "kel/platform/file_details.h"
+#include "kel/platform/filesystem.h"
 #include "kel/platform/heap_tuning.h"
 
 namespace setup {
@@ -25,8 +34,10 @@ namespace {
 
 namespace platform = kel::platform;
 
-// Unix file type "regular file" in the upper bits of a mode.
+// Unix file types "regular file" and "symbolic link" in the upper bits of a
+// mode.
 constexpr uint32_t kUnixRegularFile = 0100000;
+constexpr uint32_t kUnixSymbolicLink = 0120000;
 // The DOS attribute bit "read-only" in the low byte of external attributes.
 constexpr uint32_t kDosReadOnly = 0x01;
 // The extended-timestamp extra field: flags (bit 0: modification time
@@ -58,12 +69,17 @@ struct TSetupBackupArchive::TImpl {
   // One file of the archive and the state of its libzip source.
   struct TEntry {
     TImpl* owner = nullptr;
-    size_t index = 0;
-    std::string source;
+    size_t index = 0;     // in the order of Add
+    zip_uint64_t at = 0;  // in the archive
+    std::shared_ptr<const platform::ConfinedFolder> folder;
+    std::string relative;
+    bool link = false;
+    std::string linkTarget;
     uint64_t size = 0;
     int64_t modified = 0;
     platform::FileHandle file = platform::kInvalidFile;
     uint64_t read = 0;
+    bool skipped = false;
     zip_error_t error;
   };
 
@@ -71,6 +87,10 @@ struct TSetupBackupArchive::TImpl {
   int level = kDefaultLevel;
   zip_t* archive = nullptr;
   std::vector<std::unique_ptr<TEntry>> entries;
+  size_t added = 0;  // calls of Add
+  std::vector<TSkipped> skipped;
+  // The folder of the last file added by its path.
+  std::shared_ptr<const platform::ConfinedFolder> lastFolder;
 
   // The read buffer of the file being packed.
   std::vector<uint8_t> buffer;
@@ -121,48 +141,61 @@ struct TSetupBackupArchive::TImpl {
     }
   }
 
+  // Leaves a file out: its entry is written without (the rest of) its data
+  // and deleted from the finished archive.
+  void Skip(TEntry& entry, const std::string& reason, const std::string& systemText) {
+    if (entry.skipped) return;
+    entry.skipped = true;
+    skipped.push_back({entry.index, reason, systemText});
+  }
+
   zip_int64_t Open(TEntry& entry) {
     if (!RunEvent(beforeFile, entry)) return -1;
-    std::string error;
-    entry.file = platform::OpenFile(entry.source, platform::FileAccess::Read, platform::FileDisposition::OpenExisting,
-                                    platform::FileShare::Read, &error);
-    if (entry.file == platform::kInvalidFile) {
-      Fail(entry, ZIP_ER_OPEN, "The file cannot be opened.", error);
-      return -1;
-    }
     entry.read = 0;
     bufferPos = bufferEnd = 0;
     current = static_cast<std::ptrdiff_t>(entry.index);
+    if (entry.link) return 0;
+    std::string error;
+    entry.file = entry.folder->OpenFile(entry.relative, platform::FileShare::Read, &error);
+    if (entry.file == platform::kInvalidFile) Skip(entry, "The file cannot be opened.", error);
     return 0;
   }
 
+  // Fills the read buffer from the file; false at its end or on an error.
+  bool Refill(TEntry& entry) {
+    std::string error;
+    const int64_t n = platform::ReadFile(entry.file, buffer.data(), buffer.size(), &error);
+    if (n < 0) Skip(entry, "The file cannot be read.", error);
+    if (n <= 0) return false;
+    bufferPos = 0;
+    bufferEnd = static_cast<size_t>(n);
+    return true;
+  }
+
   zip_int64_t Read(TEntry& entry, void* data, zip_uint64_t length) {
+    if (entry.skipped) return 0;
     uint8_t* out = static_cast<uint8_t*>(data);
+    // Never more than the size in the entry's header, which libzip wrote
+    // before the data.
+    length = std::min<zip_uint64_t>(length, entry.size - entry.read);
+    if (entry.link) {
+      std::memcpy(out, entry.linkTarget.data() + entry.read, static_cast<size_t>(length));
+      entry.read += length;
+      return static_cast<zip_int64_t>(length);
+    }
     zip_uint64_t done = 0;
     while (done < length) {
-      if (bufferPos == bufferEnd) {
-        std::string error;
-        const int64_t n = platform::ReadFile(entry.file, buffer.data(), buffer.size(), &error);
-        if (n < 0) {
-          Fail(entry, ZIP_ER_READ, "The file cannot be read.", error);
-          return -1;
-        }
-        if (n == 0) break;
-        bufferPos = 0;
-        bufferEnd = static_cast<size_t>(n);
-      }
+      if (bufferPos == bufferEnd && !Refill(entry)) break;
       const size_t piece = static_cast<size_t>(std::min<zip_uint64_t>(length - done, bufferEnd - bufferPos));
       std::memcpy(out + done, buffer.data() + bufferPos, piece);
       bufferPos += piece;
       done += piece;
     }
     entry.read += done;
-    // The size went into the entry's header already: a file that grew or
-    // shrank meanwhile cannot be packed faithfully.
-    if (entry.read > entry.size || (done == 0 && entry.read != entry.size)) {
-      Fail(entry, ZIP_ER_INCONS, "The file changed while it was being packed.", "");
-      return -1;
-    }
+    // A file that shrank, or one that goes on beyond its size, changed since
+    // it was listed: what was read is no faithful copy.
+    if (done == 0 && !entry.skipped && (entry.read != entry.size || bufferPos != bufferEnd || Refill(entry)))
+      Skip(entry, "The file changed while it was being packed.", "");
     return static_cast<zip_int64_t>(done);
   }
 
@@ -173,8 +206,31 @@ struct TSetupBackupArchive::TImpl {
     }
     const bool complete = current == static_cast<std::ptrdiff_t>(entry.index) && entry.read == entry.size;
     current = -1;
-    if (complete && !failed && !RunEvent(afterFile, entry)) return -1;
+    if (complete && !entry.skipped && !failed && !RunEvent(afterFile, entry)) return -1;
     return 0;
+  }
+
+  // Deletes the entries of skipped files from the finished archive.
+  void DropSkippedEntries() {
+    int code = 0;
+    zip_t* written = zip_open(fileName.c_str(), 0, &code);
+    if (!written) {
+      zip_error_t error;
+      zip_error_init_with_code(&error, code);
+      const std::string text = zip_error_strerror(&error);
+      const std::string systemText = SystemTextOf(&error);
+      zip_error_fini(&error);
+      throw EBackupArchiveError(kel::kelFormat("Cannot write \"%s\": %s", {fileName, text}), systemText, -1);
+    }
+    for (const auto& entry : entries)
+      if (entry->skipped) zip_delete(written, entry->at);
+    if (zip_close(written) != 0) {
+      zip_error_t* failure = zip_get_error(written);
+      const std::string text = zip_error_strerror(failure);
+      const std::string systemText = SystemTextOf(failure);
+      zip_discard(written);
+      throw EBackupArchiveError(kel::kelFormat("Cannot write \"%s\": %s", {fileName, text}), systemText, -1);
+    }
   }
 
   static zip_int64_t Callback(void* state, void* data, zip_uint64_t length, zip_source_cmd_t command) {
@@ -232,18 +288,46 @@ size_t TSetupBackupArchive::Count() const { return impl_->entries.size(); }
 
 void TSetupBackupArchive::Add(const std::string& source, const std::string& entryName) {
   TImpl& impl = *impl_;
-  const std::ptrdiff_t index = static_cast<std::ptrdiff_t>(impl.entries.size());
-  if (!impl.archive) throw EBackupArchiveError("The archive is closed.", "", index);
+  const std::string folder = kel::kelExtractFilePath(source);
   std::string error;
-  platform::FileDetails details;
-  if (!platform::GetFileDetails(source, details, &error)) throw EBackupArchiveError("The file cannot be examined.", error, index);
-  if (details.directory) throw EBackupArchiveError("The path is a folder.", "", index);
+  if (!impl.lastFolder || impl.lastFolder->Path() != folder)
+    impl.lastFolder = platform::ConfinedFolder::Open(folder, std::nullopt, &error);
+  if (!impl.lastFolder) {
+    impl.skipped.push_back({impl.added++, "The file cannot be examined.", error});
+    return;
+  }
+  Add({impl.lastFolder, kel::kelExtractFileName(source), source, entryName, 0});
+}
+
+void TSetupBackupArchive::Add(const TSetupBackupSource& source) {
+  TImpl& impl = *impl_;
+  const size_t index = impl.added++;
+  const std::ptrdiff_t errorIndex = static_cast<std::ptrdiff_t>(index);
+  if (!impl.archive) throw EBackupArchiveError("The archive is closed.", "", errorIndex);
+  std::string error;
+  platform::ConfinedEntry details;
+  std::string linkTarget;
+  if (!source.Folder->Examine(source.Relative, details, &error) ||
+      (details.kind == platform::EntryKind::Link && !source.Folder->ReadLink(source.Relative, linkTarget, &error))) {
+    impl.skipped.push_back({index, "The file cannot be examined.", error});
+    return;
+  }
+  if (details.kind == platform::EntryKind::Directory)
+    throw EBackupArchiveError("The path is a folder.", "", errorIndex);
+  if (details.kind == platform::EntryKind::Other) {
+    impl.skipped.push_back({index, "The path is no file.", ""});
+    return;
+  }
+  const bool link = details.kind == platform::EntryKind::Link;
 
   auto entry = std::make_unique<TImpl::TEntry>();
   entry->owner = &impl;
-  entry->index = impl.entries.size();
-  entry->source = source;
-  entry->size = details.size;
+  entry->index = index;
+  entry->folder = source.Folder;
+  entry->relative = source.Relative;
+  entry->link = link;
+  entry->size = link ? linkTarget.size() : details.size;
+  entry->linkTarget = std::move(linkTarget);
   entry->modified = details.modified;
   zip_error_init(&entry->error);
 
@@ -252,7 +336,7 @@ void TSetupBackupArchive::Add(const std::string& source, const std::string& entr
     const std::string text = kel::kelFormat("%s: %s", {what, zip_error_strerror(failure)});
     const std::string systemText = SystemTextOf(failure);
     zip_error_clear(impl.archive);
-    return EBackupArchiveError(text, systemText, index);
+    return EBackupArchiveError(text, systemText, errorIndex);
   };
 
   zip_source_t* zipSource = zip_source_function(impl.archive, &TImpl::Callback, entry.get());
@@ -262,6 +346,7 @@ void TSetupBackupArchive::Add(const std::string& source, const std::string& entr
   }
   // Names that are not valid UTF-8 are stored as they are, without the flag
   // that declares them UTF-8.
+  const std::string& entryName = source.Entry;
   const zip_flags_t nameFlags = kel::kelIsValidUtf8(entryName) ? ZIP_FL_ENC_UTF_8 : ZIP_FL_ENC_GUESS;
   const zip_int64_t added = zip_file_add(impl.archive, entryName.c_str(), zipSource, nameFlags);
   if (added < 0) {
@@ -270,11 +355,14 @@ void TSetupBackupArchive::Add(const std::string& source, const std::string& entr
     throw libraryFailure(kel::kelFormat("Cannot add \"%s\"", {entryName}).c_str());
   }
   // From here on the archive refers to the entry's state.
-  impl.entries.push_back(std::move(entry));
   const zip_uint64_t at = static_cast<zip_uint64_t>(added);
-  const uint32_t mode = kUnixRegularFile | details.permissions;
-  const uint32_t attributes = (mode << 16) | ((details.permissions & 0222) == 0 ? kDosReadOnly : 0);
-  if (zip_set_file_compression(impl.archive, at, ZIP_CM_DEFLATE, static_cast<zip_uint32_t>(impl.level)) != 0 ||
+  entry->at = at;
+  impl.entries.push_back(std::move(entry));
+  // A link's target text is tiny: stored as it is.
+  const uint32_t mode = (link ? kUnixSymbolicLink : kUnixRegularFile) | details.permissions;
+  const uint32_t attributes = (mode << 16) | (!link && (details.permissions & 0222) == 0 ? kDosReadOnly : 0);
+  if (zip_set_file_compression(impl.archive, at, link ? ZIP_CM_STORE : ZIP_CM_DEFLATE,
+                               link ? 0 : static_cast<zip_uint32_t>(impl.level)) != 0 ||
       zip_file_set_mtime(impl.archive, at, static_cast<time_t>(details.modified), 0) != 0 ||
       zip_file_set_external_attributes(impl.archive, at, 0, ZIP_OPSYS_UNIX, attributes) != 0)
     throw libraryFailure("Cannot describe the file");
@@ -300,6 +388,18 @@ void TSetupBackupArchive::Commit(const TFileEvent& beforeFile, const TFileEvent&
   if (zip_close(impl.archive) == 0) {
     impl.archive = nullptr;
     impl.buffer = {};
+    std::sort(impl.skipped.begin(), impl.skipped.end(),
+              [](const TSkipped& a, const TSkipped& b) { return a.Index < b.Index; });
+    try {
+      if (std::any_of(impl.entries.begin(), impl.entries.end(), [](const auto& entry) { return entry->skipped; }))
+        impl.DropSkippedEntries();
+      std::string error;
+      if (!platform::MakePrivate(impl.fileName, &error))
+        throw EBackupArchiveError(kel::kelFormat("Cannot protect \"%s\"", {impl.fileName}), error, -1);
+    } catch (const EBackupArchiveError&) {
+      platform::DeleteFile(impl.fileName);
+      throw;
+    }
     return;
   }
   zip_error_t* failure = zip_get_error(impl.archive);
@@ -318,6 +418,36 @@ void TSetupBackupArchive::Commit(const TFileEvent& beforeFile, const TFileEvent&
   throw EBackupArchiveError(current >= 0 ? libraryText
                                          : kel::kelFormat("Cannot write \"%s\": %s", {impl.fileName, libraryText}),
                             librarySystemText, current);
+}
+
+const std::vector<TSetupBackupArchive::TSkipped>& TSetupBackupArchive::Skipped() const { return impl_->skipped; }
+
+void ListBackupSources(const std::shared_ptr<const platform::ConfinedFolder>& folder, const std::string& relative,
+                       const std::string& path, const std::string& excludedPrefix, const std::string& entryRoot,
+                       std::vector<TSetupBackupSource>& sources) {
+  std::vector<platform::ConfinedEntry> entries;
+  if (!folder->ReadDirectory(relative, entries)) return;
+  std::sort(entries.begin(), entries.end(), [](const platform::ConfinedEntry& a, const platform::ConfinedEntry& b) {
+    const int order = kel::kelCompareText(a.name, b.name);
+    return order != 0 ? order < 0 : a.name < b.name;
+  });
+  const auto excluded = [&](const std::string& full) {
+    return !excludedPrefix.empty() && kel::kelStartsText(excludedPrefix, full);
+  };
+  const std::string below = relative.empty() || relative.back() == '/' ? relative : relative + "/";
+  std::vector<std::string> subfolders;
+  for (const platform::ConfinedEntry& entry : entries) {
+    const std::string full = path + entry.name;
+    if (entry.kind == platform::EntryKind::Directory) {
+      if (!excluded(full + "/")) subfolders.push_back(entry.name);
+    } else if (entry.kind != platform::EntryKind::Other && !excluded(full)) {
+      sources.push_back({folder, below + entry.name, full, entryRoot + entry.name, entry.size});
+    }
+  }
+  std::sort(subfolders.begin(), subfolders.end(),
+            [](const std::string& a, const std::string& b) { return kel::kelCompareLogical(a, b) < 0; });
+  for (const std::string& name : subfolders)
+    ListBackupSources(folder, below + name, path + name + "/", excludedPrefix, entryRoot + name + "/", sources);
 }
 
 }  // namespace setup

@@ -13,6 +13,7 @@
 #include "setup/core/script.h"
 #include "setup/core/session.h"
 #include "setup/core/summary.h"
+#include "setup/core/users.h"
 #include "setup/product/actions.h"
 
 namespace setup {
@@ -57,8 +58,9 @@ bool AtLeast(const kel::platform::OsVersion& version, uint32_t major, uint32_t m
 // source the target. Entries under none of the allowed roots are skipped,
 // and so are (before their folder is made) entries with a missing target
 // or, when only programs get shortcuts, a target that is no program. A
-// shortcut that already leads to the target is left as it is.
-void CreateShortcut(const TSetupResources& resources, const TSetupScriptFile& item,
+// shortcut that already leads to the target is left as it is. A shortcut
+// on a user's desktop, and a folder made for it, belong to that user.
+void CreateShortcut(const TSetupResources& resources, const TSetupUserFiles& userFiles, const TSetupScriptFile& item,
                     const kel::TKELStringList& allowedRoots, bool programsOnly) {
   const std::string upper = kel::kelUpperCase(item.Name);
   if (std::none_of(allowedRoots.Items().begin(), allowedRoots.Items().end(),
@@ -68,9 +70,9 @@ void CreateShortcut(const TSetupResources& resources, const TSetupScriptFile& it
   const std::string link = resources.ExpandPath(item.Name);
   if (!IsAbsolute(target) || !IsAbsolute(link) || !kel::kelFileExists(target)) return;
   if (programsOnly && !kel::platform::IsExecutableFile(target)) return;
-  if (!kel::kelForceDirectories(kel::kelExtractFilePath(link))) return;
-  if (kel::kelFileExists(link) && kel::kelShellGetLinkTarget(link) == target) return;
-  kel::kelShellCreateLink(link, target);  // a failure skips the entry
+  if (!userFiles.ForceFolders(kel::kelExtractFilePath(link))) return;
+  if (userFiles.ReadShortcutTarget(link) == target) return;
+  userFiles.WriteShortcut(link, target);  // a failure skips the entry
 }
 
 }  // namespace
@@ -119,10 +121,11 @@ void TSetupActionShortcuts::Execute() {
   // the desktop's own associations.
   const bool programsOnly = AtLeast(kel::platform::GetOsVersion(), 6, 2);
 
+  const TSetupUserFiles userFiles;
   const TSetupScriptGroup& shortcuts = Script().Shortcuts;
   const int count = shortcuts.Count();
   for (int i = 0; i < count; ++i) {
-    CreateShortcut(Resources(), shortcuts[i], AllowedRoots, programsOnly);
+    CreateShortcut(Resources(), userFiles, shortcuts[i], AllowedRoots, programsOnly);
     SetProgress((i + 1) * 100 / count);
   }
 }

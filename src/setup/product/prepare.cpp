@@ -5,8 +5,8 @@
 // update tasks, delete, and remove the folders left empty.
 #include <algorithm>
 #include <cstdint>
+#include <iterator>
 #include <string>
-#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -14,16 +14,16 @@
 #include "kel/base/format.h"
 #include "kel/base/shell.h"
 #include "kel/base/text.h"
-#include "kel/platform/filesystem.h"
+#include "kel/platform/file_details.h"
 #include "kel/platform/locale.h"
+#include "kel/platform/test_pause.h"
 #include "setup/core/errors.h"
-#include "setup/core/extract.h"
-#include "setup/core/file_search_helper.h"
 #include "setup/core/product_info.h"
 #include "setup/core/resources.h"
 #include "setup/core/script.h"
 #include "setup/core/session.h"
 #include "setup/core/summary.h"
+#include "setup/core/users.h"
 #include "setup/product/actions.h"
 #include "setup/product/backup_archive.h"
 #include "setup/product/product_info_orvi.h"
@@ -67,29 +67,6 @@ std::vector<std::string> KeptOnUpdate(const std::string& destination, int instal
   return prefixes;
 }
 
-// Whether a path found below `root` lies behind a symbolic link to a folder
-// (a folder of the tree that is a link to somewhere else): such files belong
-// to another tree and are neither backed up nor deleted.
-class TLinkFilter {
- public:
-  bool Behind(const std::string& root, const std::string& path) {
-    if (path.size() <= root.size()) return false;
-    for (size_t pos = path.find('/', root.size()); pos != std::string::npos; pos = path.find('/', pos + 1)) {
-      const std::string folder = path.substr(0, pos);
-      auto [it, added] = links_.try_emplace(folder, false);
-      if (added) {
-        kel::platform::FileStatus status;
-        it->second = kel::platform::GetFileStatus(folder, status) && status.isLink;
-      }
-      if (it->second) return true;
-    }
-    return false;
-  }
-
- private:
-  std::unordered_map<std::string, bool> links_;
-};
-
 std::string TwoDigits(int value) {
   std::string text = std::to_string(value);
   if (text.size() < 2) text.insert(text.begin(), '0');
@@ -113,6 +90,75 @@ void RemoveDuplicates(kel::TKELStringList& list) {
   list = unique;
 }
 
+// Every file and link below root + subfolder, never through a link.
+std::vector<TSetupBackupSource> ListFiles(const TSetupUserFiles& userFiles, const std::string& root,
+                                          const std::string& subfolder, const std::string& excluded,
+                                          const std::string& entryRoot) {
+  std::string relative;
+  const auto folder = userFiles.OpenTree(root, relative);
+  std::vector<TSetupBackupSource> found;
+  if (folder) ListBackupSources(folder, relative + subfolder, root + subfolder, excluded, entryRoot, found);
+  return found;
+}
+
+// Moves the files that a backup never takes from `files` to `unsaved`; the
+// size of the rest.
+int64_t SetAsideUnsaved(std::vector<TSetupBackupSource>& files, std::vector<TSetupBackupSource>& unsaved) {
+  int64_t size = 0;
+  std::vector<TSetupBackupSource> saved;
+  for (TSetupBackupSource& file : files) {
+    const std::string name = kel::kelExtractFileName(file.Path);
+    if (std::any_of(std::begin(kNotBackedUp), std::end(kNotBackedUp),
+                    [&](const char* cache) { return kel::kelSameText(name, cache); })) {
+      unsaved.push_back(std::move(file));
+    } else {
+      size += static_cast<int64_t>(file.Size);
+      saved.push_back(std::move(file));
+    }
+  }
+  files = std::move(saved);
+  return size;
+}
+
+// The files to back up in the archive's order: the profiles' (each under
+// its own entry folder), then the installation's; those that a backup never
+// takes go to `unsaved`. The installation alone may not reach the limit; a
+// profile that would bring the backup to it is left out whole, with a
+// notice, and stays where it is: one user's settings never stop the others'
+// backup.
+std::vector<TSetupBackupSource> PlanBackup(const TSetupUserFiles& userFiles, const TSetupProfileInfoList& profiles,
+                                           std::vector<TSetupBackupSource>& unsaved) {
+  TSetup& session = TSetup::Instance();
+  const std::string destination = session.DestPath();
+  const bool portable = session.HasFlag(sfPORTABLE);
+  std::vector<TSetupBackupSource> program =
+      ListFiles(userFiles, destination, "", destination + "!Backup/", portable ? "" : "Program/");
+  int64_t size = SetAsideUnsaved(program, unsaved);
+  if (size >= kBackupLimit) throw EInstallerBackupError("Too many files for backup");
+
+  std::vector<TSetupBackupSource> files;
+  std::unordered_set<std::string> entryFolders;
+  for (const auto& profile : profiles) {
+    if (portable) break;  // the profile lies in the installation
+    // Two users may share a folder name (homes in different places): their
+    // profiles must not meet in one entry folder.
+    std::string folder = "Profiles/" + profile->Name + "/";
+    for (int n = 2; !entryFolders.insert(folder).second; ++n)
+      folder = "Profiles/" + profile->Name + " (" + std::to_string(n) + ")/";
+    std::vector<TSetupBackupSource> saved = ListFiles(userFiles, profile->OldPath, "", "", folder), cached;
+    const int64_t profileSize = SetAsideUnsaved(saved, cached);
+    if (size + profileSize >= kBackupLimit) {
+      session.AddNotice(session.Resources().FormatCommonText("W2", {profile->Name}));
+      continue;
+    }
+    size += profileSize;
+    std::move(saved.begin(), saved.end(), std::back_inserter(files));
+    std::move(cached.begin(), cached.end(), std::back_inserter(unsaved));
+  }
+  std::move(program.begin(), program.end(), std::back_inserter(files));
+  return files;
+}
+
 }  // namespace
 
 void TSetupActionPrepare::Execute() {
@@ -121,13 +167,13 @@ void TSetupActionPrepare::Execute() {
   const std::string destination = session.DestPath();
   const std::string backupFolder = destination + "!Backup/";
   const int installed = product.GetInstalledVersion();
-  TLinkFilter links;
+  const TSetupUserFiles userFiles;
 
   Done = 0;
   Total = 0;
   kel::TKELStringList filesToDelete;
 
-  Profiles.Populate();
+  Profiles.Populate(userFiles);
 
   // The update tasks of this run.
   UpdateTasks.clear();
@@ -139,68 +185,47 @@ void TSetupActionPrepare::Execute() {
   if (session.HasFlag(sfUPDATE))
     for (const auto& profile : Profiles) UpdateTasks.push_back(std::make_unique<TSetupUpdateTaskUpdateConfigs>(*profile));
 
-  // Packs the files into a new archive in the backup folder.
-  const auto backUp = [&](const TSetupFileList& files) {
-    std::vector<int64_t> sizes;
-    sizes.reserve(files.Count());
-    int64_t sum = 0;
-    for (const TSetupFileListItem& item : files) {
-      sizes.push_back(kel::kelFileGetSize(item.Source));
-      sum += sizes.back();
-    }
-    if (sum >= kBackupLimit) throw EInstallerBackupError("Too many files for backup");
-
+  // Packs the files into a new archive in the backup folder; the paths of
+  // those it had to leave out.
+  const auto backUp = [&](const std::vector<TSetupBackupSource>& files) {
     ForceFolder(backupFolder);
+    if (!kel::platform::MakePrivate(backupFolder))
+      throw EInstallerInstallError(Resources().FormatCommonText("E3", {backupFolder}));
     const std::string archiveName =
         backupFolder + "z Before install " + Product().GetVersion() + " [" + BackupTimestamp() + "].zip";
-    const auto fileError = [&](const EBackupArchiveError& e) {
-      if (e.FileIndex() < 0) return EInstallerBackupError(e.Message() + "\r\n" + e.SystemText());
-      const size_t index = static_cast<size_t>(e.FileIndex());
-      return EInstallerBackupError(kel::kelFormat("An error occurs while backuping the \"%s\" file (%d)\r\n%s\r\n%s",
-                                                  {files[index].Source, sizes[index], e.Message(), e.SystemText()}));
-    };
+    std::unordered_set<std::string> skipped;
     try {
       TSetupBackupArchive archive(archiveName);
-      for (const TSetupFileListItem& item : files) archive.Add(item.Source, item.Target);
+      for (const TSetupBackupSource& file : files) archive.Add(file);
+      kel::platform::PauseForTest("backup");
       archive.Commit([&](size_t) { ++Done; }, [&](size_t) { SetProgress(Done * 100 / Total); });
+      for (const TSetupBackupArchive::TSkipped& file : archive.Skipped()) skipped.insert(files[file.Index].Path);
     } catch (const EBackupArchiveError& e) {
-      throw fileError(e);
+      if (e.FileIndex() < 0) throw EInstallerBackupError(e.Message() + "\r\n" + e.SystemText());
+      const TSetupBackupSource& file = files[static_cast<size_t>(e.FileIndex())];
+      throw EInstallerBackupError(kel::kelFormat("An error occurs while backuping the \"%s\" file (%d)\r\n%s\r\n%s",
+                                                 {file.Path, file.Size, e.Message(), e.SystemText()}));
     }
+    if (!skipped.empty()) {
+      const std::string notice = Resources().FormatCommonText("W1", {std::to_string(skipped.size())});
+      ReportStatus(notice);
+      session.AddNotice(notice);
+    }
+    return skipped;
   };
 
   if (!session.HasFlag(sfNOBACKUP)) {
-    // Everything of the installation and of the profiles, each file under
-    // its entry name; files behind links to other folders are left alone.
-    TSetupFileList files;
-    const auto addTree = [&](const std::string& root, const std::string& excluded, const std::string& targetRoot) {
-      TSetupFileList found;
-      found.AddFolder(kel::kelExcludeTrailingPathDelimiter(root), excluded, targetRoot);
-      for (const TSetupFileListItem& item : found)
-        if (!links.Behind(root, item.Source)) files.Add(item.Source, item.Target);
-    };
-    if (session.HasFlag(sfPORTABLE)) {
-      addTree(destination, backupFolder, "");
-    } else {
-      std::unordered_set<std::string> entryFolders;
-      for (const auto& profile : Profiles) {
-        // Two users may share a folder name (homes in different places):
-        // their profiles must not meet in one entry folder.
-        std::string folder = "Profiles/" + profile->Name + "/";
-        for (int n = 2; !entryFolders.insert(folder).second; ++n)
-          folder = "Profiles/" + profile->Name + " (" + std::to_string(n) + ")/";
-        addTree(profile->OldPath, "", folder);
-      }
-      addTree(destination, backupFolder, "Program/");
-    }
-
-    Total = static_cast<int>(UpdateTasks.size() + files.Count());
-    filesToDelete.BeginUpdate();
-    for (const TSetupFileListItem& item : files) filesToDelete.Add(item.Source);
-    filesToDelete.EndUpdate();
-    for (const char* name : kNotBackedUp) files.RemoveByName(name);
-
+    std::vector<TSetupBackupSource> unsaved;
+    const std::vector<TSetupBackupSource> files = PlanBackup(userFiles, Profiles, unsaved);
+    Total = static_cast<int>(UpdateTasks.size() + files.size() + unsaved.size());
     ReportStatus(GetCommonText("A1"));
-    if (files.Count() > 0) backUp(files);
+    const std::unordered_set<std::string> skipped = files.empty() ? std::unordered_set<std::string>() : backUp(files);
+    // What could not be backed up stays where it is.
+    filesToDelete.BeginUpdate();
+    for (const TSetupBackupSource& file : files)
+      if (!skipped.contains(file.Path)) filesToDelete.Add(file.Path);
+    for (const TSetupBackupSource& file : unsaved) filesToDelete.Add(file.Path);
+    filesToDelete.EndUpdate();
   }
 
   if (session.HasFlag(sfUPDATE))
@@ -217,16 +242,15 @@ void TSetupActionPrepare::Execute() {
   if (archives.size() >= 4)
     for (size_t i = 0; i + 3 < archives.size(); ++i) filesToDelete.Add(archives[i]);
 
-  // Obsolete files.
+  // Obsolete files; the plug-in folders are listed without following links.
   const std::string systemLibrary = kel::kelShellGetSystemDir() + kObsoleteSystemLibrary;
   if (kel::kelFileExists(systemLibrary)) filesToDelete.Add(systemLibrary);
   for (const TLegacyPlugins& group : kLegacyPlugins) {
     if (group.below != 0 && installed >= group.below) continue;
     for (const char* name : group.names) {
-      kel::TKELStringList plugin;
-      TFileSearchHelper::Search(destination + "Plugins/" + name + "/", "", plugin);
-      for (const auto& file : plugin.Items())
-        if (!links.Behind(destination, file.text)) filesToDelete.Add(file.text);
+      const std::string plugin = "Plugins/" + std::string(name) + "/";
+      for (const TSetupBackupSource& file : ListFiles(userFiles, destination, plugin, "", ""))
+        filesToDelete.Add(file.Path);
     }
   }
 
@@ -245,15 +269,16 @@ void TSetupActionPrepare::Execute() {
     SetProgress(Done * 100 / steps);
   }
 
+  // Users' files are deleted through their homes, never through a link.
   ReportStatus(GetCommonText("A3"));
   std::vector<std::string> folders;
   for (const auto& item : filesToDelete.Items()) {
-    DeleteFileOrSchedule(item.text);
+    userFiles.DeleteFile(item.text);
     folders.push_back(kel::kelExtractFileDir(item.text));
   }
   std::sort(folders.begin(), folders.end());
   folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
-  for (auto it = folders.rbegin(); it != folders.rend(); ++it) kel::kelRemoveDirectory(*it);
+  for (auto it = folders.rbegin(); it != folders.rend(); ++it) userFiles.RemoveFolder(*it);
 }
 
 void TSetupActionPrepare::Summarize(TSetupSummaryBuilder& builder) {

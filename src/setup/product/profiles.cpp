@@ -25,7 +25,7 @@ std::string TSetupProfileHelper::GetProfilePath(const std::string& appData, int 
 
 // --- TSetupProfileInfoList -----------------------------------------------------------
 
-void TSetupProfileInfoList::Populate() {
+void TSetupProfileInfoList::Populate(const TSetupUserFiles& userFiles) {
   TSetup& session = TSetup::Instance();
   TSetupProductInfo& product = session.Product();
   const int newVersion = product.GetVersionId();
@@ -35,7 +35,7 @@ void TSetupProfileInfoList::Populate() {
     info->Name = name;
     info->NewPath = TSetupProfileHelper::GetProfilePath(appData, newVersion);
     info->OldPath = TSetupProfileHelper::GetProfilePath(appData, oldVersion);
-    if (!kel::kelDirectoryExists(info->OldPath)) return;
+    if (!userFiles.IsFolder(info->OldPath)) return;
     // The user list names the current user twice (first, and again in the
     // machine's list): one record per profile folder.
     for (const auto& existing : items_)
@@ -57,18 +57,19 @@ void TSetupHelper::ExcludeFromList(kel::TKELStringList& list, const std::string&
   list.EndUpdate();
 }
 
-void TSetupHelper::CopyFolder(const std::string& source, const std::string& target, bool move) {
+void TSetupHelper::CopyFolder(const TSetupUserFiles& userFiles, const std::string& source, const std::string& target,
+                              bool move) {
   if (kel::kelSameText(source, target)) return;
-  if (!kel::kelCopyDirectory(source, target, "", true))
+  if (!userFiles.CopyFolder(source, target))
     throw EInstallerInstallError(kel::kelFormat("Cannot copy \"%s\" to \"%s\"", {source, target}));
-  if (move) kel::kelDeleteDirectory(source, true);
+  if (move) userFiles.DeleteTree(source);
 }
 
-void TSetupHelper::RemoveFolder(const std::string& folder, bool onlyIfEmpty) {
+void TSetupHelper::RemoveFolder(const TSetupUserFiles& userFiles, const std::string& folder, bool onlyIfEmpty) {
   if (onlyIfEmpty)
-    kel::kelRemoveDirectory(folder);
+    userFiles.RemoveFolder(folder);
   else
-    kel::kelDeleteDirectory(folder, true);
+    userFiles.DeleteTree(folder);
 }
 
 }  // namespace setup

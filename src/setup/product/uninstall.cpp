@@ -7,12 +7,21 @@
 // deleted only when it names a file inside the destination (no ".." parts,
 // no symbolic link to another folder on the way), or, for an absolute entry
 // (a file the installation wrote outside the destination), only when the log
-// cannot have been written by anyone but the administrator.
+// cannot have been written by anyone but the administrator. In the sandbox
+// an absolute entry is a path of the sandboxed machine, like every other
+// system path.
+//
+// A destination that is a system folder or a user's home (an installation
+// made there before such destinations were refused) loses only what the
+// installation put there: the logged files, the folders they leave empty,
+// the backups and the portable profile, never the folder itself nor
+// anything else in it.
 #include <algorithm>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_set>
+#include <vector>
 
 #include "kel/base/file_system.h"
 #include "kel/base/ini_file.h"
@@ -20,6 +29,8 @@
 #include "kel/base/text.h"
 #include "kel/platform/file_details.h"
 #include "kel/platform/filesystem.h"
+#include "kel/platform/sandbox.h"
+#include "kel/platform/well_known_folders.h"
 #include "setup/core/extract.h"
 #include "setup/core/product_info.h"
 #include "setup/core/resources.h"
@@ -54,13 +65,15 @@ bool PassesThroughLink(const std::string& root, const std::string& path) {
   return false;
 }
 
-// Whether only the administrator can have written the log: Uninstall.dat
-// and its folder belong to root and nobody else may write them.
-bool LogWrittenByAdministrator(const std::string& destination) {
-  kel::platform::FileDetails file, folder;
-  return kel::platform::GetFileDetails(destination + "Uninstall.dat", file) &&
-         kel::platform::GetFileDetails(destination, folder) && kel::platform::OnlyAdministratorMayWrite(file) &&
-         kel::platform::OnlyAdministratorMayWrite(folder);
+// Whether only the administrator can have written the log: the package it
+// was read from (for a relocated uninstaller, the copy beside it) and the
+// installation's Uninstall.dat, whose bytes that copy must have, can be
+// changed by nobody else, nor can a folder above them.
+bool LogWrittenByAdministrator(const std::string& readFrom, const std::string& destination) {
+  const std::string installed = destination + "Uninstall.dat";
+  if (readFrom.empty() || !kel::platform::OnlyAdministratorMayChange(readFrom)) return false;
+  return readFrom == installed || (kel::platform::OnlyAdministratorMayChange(installed) &&
+                                   kel::platform::SameFileContent(readFrom, installed));
 }
 
 // Files are deleted (or moved aside) one by one; folders are removed when
@@ -76,6 +89,24 @@ void AddFoldersBelow(const std::string& folder, kel::TKELStringList& list) {
     AddFoldersBelow(child, list);
     list.Add(child, kRemoveIfEmpty);
   }
+}
+
+// The folders between `destination` and each of the files inside it,
+// children before their parent.
+void AddFoldersOfFiles(const std::string& destination, const kel::TKELStringList& files, kel::TKELStringList& list) {
+  std::vector<std::string> folders;
+  for (const auto& file : files.Items()) {
+    if (!file.text.starts_with(destination)) continue;
+    for (size_t slash = file.text.find('/', destination.size()); slash != std::string::npos;
+         slash = file.text.find('/', slash + 1))
+      folders.push_back(file.text.substr(0, slash + 1));
+  }
+  const auto depth = [](const std::string& path) { return std::count(path.begin(), path.end(), '/'); };
+  std::sort(folders.begin(), folders.end(), [&](const std::string& a, const std::string& b) {
+    return depth(a) != depth(b) ? depth(a) > depth(b) : a < b;
+  });
+  folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
+  for (const std::string& folder : folders) list.Add(folder, kRemoveIfEmpty);
 }
 
 }  // namespace
@@ -111,7 +142,8 @@ kel::TKELStringList TSetupActionUninstallFiles::CreateFileList() {
   const kel::TKELIniFileSection* section = log.FindSection("Uninstall");
   const int lines = section ? section->Count() : 0;
   const int count = std::min(log.ReadInteger("Uninstall", "Count", 0), lines);
-  const bool trusted = LogWrittenByAdministrator(destination);
+  const bool trusted = LogWrittenByAdministrator(Resources().ProductPackageFile, destination);
+  const std::string sandbox = kel::platform::SandboxRoot();
 
   kel::TKELStringList files;
   std::unordered_set<std::string> seen;
@@ -121,7 +153,8 @@ kel::TKELStringList TSetupActionUninstallFiles::CreateFileList() {
     std::string path;
     if (entry.front() == '/') {
       if (!trusted) continue;
-      path = entry;
+      path = kel::platform::MachinePath(entry);
+      if (!sandbox.empty() && PassesThroughLink(sandbox + "/", path)) continue;
     } else {
       path = destination + entry;
       if (PassesThroughLink(destination, path)) continue;
@@ -138,11 +171,15 @@ kel::TKELStringList TSetupActionUninstallFiles::CreateDirsList() {
   const bool removeBackups = settings.ReadBool("Common", "RemoveBackups", session.HasFlag(sfAUTO));
   const bool removeContent = settings.ReadBool("Common", "RemoveContent", false);
 
+  const bool ownFolder = !kel::platform::IsSystemFolder(destination);
   kel::TKELStringList folders;
-  AddFoldersBelow(destination, folders);
+  if (ownFolder)
+    AddFoldersBelow(destination, folders);
+  else
+    AddFoldersOfFiles(destination, CreateFileList(), folders);
   if (removeBackups) folders.Add(destination + "!Backup/", kRemoveTree);
   if (removeContent) {
-    folders.Add(removeBackups ? destination : destination + "Profile/", kRemoveTree);
+    folders.Add(removeBackups && ownFolder ? destination : destination + "Profile/", kRemoveTree);
     const kel::TKELIniFile config(destination + "ORVI.ini");
     if (config.ReadBool("System", "UserMode", false)) {
       const int version = Product().GetVersionId();
@@ -158,16 +195,18 @@ void TSetupActionUninstallFiles::Execute() {
   const kel::TKELStringList folders = CreateDirsList();
   const kel::TKELStringList files = CreateFileList();
   ReportStatus(GetCommonText("A9"));
+  // The users' profile folders are deleted through their homes.
+  const TSetupUserFiles userFiles;
   const int total = files.Count() + folders.Count();
   int done = 0;
   for (const auto& file : files.Items()) {
     ++done;
-    DeleteFileOrSchedule(file.text);
+    userFiles.DeleteFile(file.text);
     SetProgress(100 * done / total);
   }
   for (const auto& folder : folders.Items()) {
     ++done;
-    TSetupHelper::RemoveFolder(folder.text, folder.tag == kRemoveIfEmpty);
+    TSetupHelper::RemoveFolder(userFiles, folder.text, folder.tag == kRemoveIfEmpty);
     SetProgress(100 * done / total);
   }
 }

@@ -13,12 +13,12 @@
 #include "kel/base/file_system.h"
 #include "kel/base/shell.h"
 #include "kel/base/text.h"
-#include "kel/platform/filesystem.h"
 #include "setup/core/active_x.h"
 #include "setup/core/app_repo.h"
 #include "setup/core/extract.h"
 #include "setup/core/product_info.h"
 #include "setup/core/session.h"
+#include "setup/core/users.h"
 #include "setup/product/actions.h"
 
 namespace setup {
@@ -30,14 +30,14 @@ constexpr const char* kObsoleteSkins[] = {"Nimbus.orvi-skin", "Obsidian.orvi-ski
 
 // Renames a file unless the old name is missing; never replaces. Fails with
 // the system's error.
-void RenameFile(const std::string& from, const std::string& to) {
-  if (!kel::kelFileExists(from)) return;
+void RenameFile(const TSetupUserFiles& userFiles, const std::string& from, const std::string& to) {
+  if (!userFiles.Exists(from)) return;
   std::string error;
-  if (!kel::platform::MoveFile(from, to, &error)) throw kel::EOSError(error + "\r\n" + from + " -> " + to);
+  if (!userFiles.MoveFile(from, to, &error)) throw kel::EOSError(error + "\r\n" + from + " -> " + to);
 }
 
-void AddIfExists(kel::TKELStringList* list, const std::string& path) {
-  if (list && kel::kelFileExists(path)) list->Add(path);
+void AddIfExists(const TSetupUserFiles& userFiles, kel::TKELStringList* list, const std::string& path) {
+  if (list && userFiles.Exists(path)) list->Add(path);
 }
 
 }  // namespace
@@ -62,12 +62,14 @@ void TSetupUpdateTaskRemoveUninstallInfo::Execute(kel::TKELStringList*) {
 void TSetupUpdateTaskRemoveShortcuts::Execute(kel::TKELStringList*) {
   std::vector<std::string> names = {"ORVI"};
   if (Product().GetInstalledVersion() < 4000) names.push_back("ORVI3");
-  const auto deleteFolder = [](const std::string& folder) {
-    if (kel::kelDirectoryExists(folder)) kel::kelDeleteDirectory(folder, true);
+  // The desktop and the menu folder are the user's.
+  const TSetupUserFiles userFiles;
+  const auto deleteFolder = [&](const std::string& folder) {
+    if (userFiles.IsFolder(folder)) userFiles.DeleteTree(folder);
   };
   for (const std::string& name : names) {
-    DeleteFileOrSchedule(kel::kelShellGetSpecialFolder(kel::CSIDL_DESKTOP) + name + ".desktop");
-    DeleteFileOrSchedule(kel::kelShellGetSpecialFolder(kel::CSIDL_COMMON_DESKTOPDIRECTORY) + name + ".desktop");
+    userFiles.DeleteFile(kel::kelShellGetSpecialFolder(kel::CSIDL_DESKTOP) + name + ".desktop");
+    userFiles.DeleteFile(kel::kelShellGetSpecialFolder(kel::CSIDL_COMMON_DESKTOPDIRECTORY) + name + ".desktop");
     deleteFolder(kel::kelShellGetSpecialFolder(kel::CSIDL_STARTMENU) + name + "/");
     deleteFolder(kel::kelShellGetSpecialFolder(kel::CSIDL_COMMON_PROGRAMS) + name + "/");
     deleteFolder(kel::kelShellGetSpecialFolder(kel::CSIDL_COMMON_STARTMENU) + name + "/");
@@ -87,28 +89,30 @@ void TSetupUpdateTaskUpdateConfigs::Execute(kel::TKELStringList* filesToDelete) 
   const std::string& destination = Session().DestPath();
   const std::string& newPath = Profile.NewPath;
   const int installed = Product().GetInstalledVersion();
+  // The profile folders are the user's.
+  const TSetupUserFiles userFiles;
 
-  TSetupHelper::CopyFolder(Profile.OldPath, newPath, false);
+  TSetupHelper::CopyFolder(userFiles, Profile.OldPath, newPath, false);
   if (filesToDelete) TSetupHelper::ExcludeFromList(*filesToDelete, newPath);
 
   if (installed < 4000) {
-    RenameFile(destination + "ORVI3.ini", destination + "ORVI.ini");
-    RenameFile(newPath + "ORVI3-cat.db", newPath + "ORVI-cat.db");
-    RenameFile(newPath + "orvi3_menu.ini", newPath + "ORVI-ContextMenu.ini");
-    RenameFile(newPath + "ORVI3.ini", newPath + "ORVI.ini");
-    RenameFile(newPath + "ORVI3ac.ini", newPath + "ORVIac.ini");
-    RenameFile(newPath + "ORVI3ate.ini", newPath + "ORVIate.ini");
+    RenameFile(userFiles, destination + "ORVI3.ini", destination + "ORVI.ini");
+    RenameFile(userFiles, newPath + "ORVI3-cat.db", newPath + "ORVI-cat.db");
+    RenameFile(userFiles, newPath + "orvi3_menu.ini", newPath + "ORVI-ContextMenu.ini");
+    RenameFile(userFiles, newPath + "ORVI3.ini", newPath + "ORVI.ini");
+    RenameFile(userFiles, newPath + "ORVI3ac.ini", newPath + "ORVIac.ini");
+    RenameFile(userFiles, newPath + "ORVI3ate.ini", newPath + "ORVIate.ini");
     for (const char* name : {"ORVI3-SkinLayout.ini", "ORVI3.bak", "ORVI3ac.bak", "ORVI3ate.bak"})
-      AddIfExists(filesToDelete, newPath + name);
+      AddIfExists(userFiles, filesToDelete, newPath + name);
   }
   if (installed < 4500)
-    for (const char* skin : kObsoleteSkins) AddIfExists(filesToDelete, destination + "Skins/" + skin);
-  if (installed < 4600) AddIfExists(filesToDelete, newPath + "AlbumArts.db");
+    for (const char* skin : kObsoleteSkins) AddIfExists(userFiles, filesToDelete, destination + "Skins/" + skin);
+  if (installed < 4600) AddIfExists(userFiles, filesToDelete, newPath + "AlbumArts.db");
   if (installed < 5020) {
     // Caches only: a failure here must not stop the update.
     try {
-      AddIfExists(filesToDelete, newPath + "AlbumArtCache.db");
-      RenameFile(newPath + "AlbumArtsForURLs.db", newPath + "AlbumArts.Custom.db");
+      AddIfExists(userFiles, filesToDelete, newPath + "AlbumArtCache.db");
+      RenameFile(userFiles, newPath + "AlbumArtsForURLs.db", newPath + "AlbumArts.Custom.db");
     } catch (const kel::Exception&) {
     }
   }

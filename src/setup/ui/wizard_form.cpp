@@ -259,6 +259,7 @@ void TWizardForm::Notify(int code, intptr_t) {
   switch (code) {
     case neFinished:
       if (closing_) break;  // stopped by the close question: the window goes
+      ShowNotices();
       if (session_.HasFlag(sfAUTO) && !session_.HasErrors())
         close();
       else
@@ -273,6 +274,17 @@ void TWizardForm::Notify(int code, intptr_t) {
     default:
       break;
   }
+}
+
+void TWizardForm::ShowNotices() {
+  // What the run left undone without failing (files left out of the backup):
+  // told once, before the last page.
+  const kel::TKELStringList notices = session_.Notices();
+  if (notices.IsEmpty()) return;
+  std::string text;
+  for (const auto& notice : notices.Items()) text += (text.empty() ? "" : "\n") + notice.text;
+  kel::kelMessageBox(this, {windowTitle().toStdString(), text, kel::TKELMessageIcon::Warning,
+                            {kel::TKELMessageButton::Ok}, kel::TKELMessageButton::Ok});
 }
 
 void TWizardForm::CloseCommand() {

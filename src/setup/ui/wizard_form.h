@@ -127,6 +127,8 @@ class TWizardForm : public QDialog, public IInstallerNotify {
   // Runs a navigation step; an error shows the error box and the wizard
   // stays open.
   void Navigate(TSetupCustomPage* page);
+  // The session's notices in one warning box, when it has any.
+  void ShowNotices();
   // Closes for good: asks a running worker to stop at once and waits for it
   // to end (never while one of its notifications is being delivered, as
   // the worker waits for that), then hides the window.

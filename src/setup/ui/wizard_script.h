@@ -36,13 +36,15 @@
 #include <string>
 #include <vector>
 
+#include "kel/platform/sandbox.h"
+
 namespace setup {
 
 class TWizardScript : public QObject {
   Q_OBJECT
 
  public:
-  static constexpr const char* kVariable = "ORVI_SETUP_WIZARD_SCRIPT";
+  static constexpr const char* kVariable = kel::platform::kWizardScriptVariable;
   static constexpr int kExitTimedOut = 4;
 
   // The script of the environment; nullptr when there is none (or the run

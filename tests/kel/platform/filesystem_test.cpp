@@ -1,6 +1,7 @@
 #include "kel/platform/filesystem.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <string>
@@ -73,6 +74,71 @@ TEST(TemporaryDirectory, RecognisedWithoutBeingMade) {
 
   const std::string own = TemporaryDirectory();
   EXPECT_TRUE(IsTemporaryDirectory(own)) << own;
+}
+
+// The run's folder is made only where nobody else can rename it or put
+// another in its place: a temporary folder open to all is refused, unless
+// it is sticky (as /tmp).
+TEST(TemporaryDirectory, OnlyWhereOthersCannotSwapIt) {
+  orvi::test::TempDir dir;
+  orvi::test::ScopedEnv noSandbox("ORVI_SETUP_SANDBOX", nullptr);
+  const struct {
+    const char* base;
+    fs::perms mode;
+    bool made;
+  } rows[] = {{"private", fs::perms(0700), true}, {"sticky", fs::perms(01777), true}, {"open", fs::perms(0777), false}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.base);
+    fs::create_directories(dir / row.base);
+    fs::permissions(dir / row.base, row.mode);
+    orvi::test::ScopedEnv tmpdir("TMPDIR", (dir / row.base).c_str());
+    std::string error;
+    const std::string folder = TemporaryDirectory(&error);
+    EXPECT_EQ(!folder.empty(), row.made) << folder;
+    EXPECT_EQ(NamesIn(dir / row.base).size(), row.made ? 1u : 0u);
+    if (!row.made) {
+      EXPECT_EQ(error, "The temporary folder \"" + dir / row.base +
+                           "\" can be changed by other users (it, or a folder above it, is theirs or open to their "
+                           "writing).");
+    }
+  }
+}
+
+// Links resolved as far as the path exists; the rest as written.
+TEST(Paths, Resolved) {
+  orvi::test::TempDir dir;
+  const std::string real = fs::canonical(dir.Path()).string();
+  fs::create_directories(dir / "real/sub");
+  fs::create_directory_symlink(dir / "real", dir / "link");
+  const struct {
+    std::string path, resolved;
+  } rows[] = {
+      {dir / "link/sub", real + "/real/sub"},
+      {dir / "link/new/deeper/", real + "/real/new/deeper"},
+      {dir / "link/../link/sub", real + "/real/sub"},  // ".." of the path as written
+      {"/", "/"},
+      {"", ""},
+  };
+  for (const auto& row : rows) EXPECT_EQ(ResolvedPath(row.path), row.resolved) << row.path;
+}
+
+// Files compared by content, without waiting for what is no file.
+TEST(Files, SameContent) {
+  orvi::test::TempDir dir;
+  const std::string big(200 * 1024, 'x');
+  std::string bigChanged = big;
+  bigChanged.back() = 'y';
+  const std::string a = dir.WriteFile("a", big), same = dir.WriteFile("same", big);
+  const std::string changed = dir.WriteFile("changed", bigChanged), shorter = dir.WriteFile("shorter", "xx");
+  const std::string empty = dir.WriteFile("empty", ""), alsoEmpty = dir.WriteFile("also-empty", "");
+  ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+  EXPECT_TRUE(SameFileContent(a, same));
+  EXPECT_TRUE(SameFileContent(empty, alsoEmpty));
+  EXPECT_FALSE(SameFileContent(a, changed));
+  EXPECT_FALSE(SameFileContent(a, shorter));
+  EXPECT_FALSE(SameFileContent(a, dir / "missing"));
+  EXPECT_FALSE(SameFileContent(empty, dir / "fifo"));
+  EXPECT_FALSE(SameFileContent(dir.Path(), dir.Path()));
 }
 
 TEST(Directories, CreateAndRead) {

@@ -74,5 +74,20 @@ TEST(Sandbox, PathsTheUserGivesLandInsideIt) {
   for (const auto& row : rows) EXPECT_EQ(MachinePath(row.given), row.machine) << row.given;
 }
 
+TEST(Sandbox, SystemPathsAsTheMachineSeesThem) {
+  orvi::test::Sandbox sandbox;
+  const std::string root = sandbox.Root();
+  const struct {
+    std::string system, onMachine;
+  } rows[] = {
+      {root + "/opt/ORVI/", "/opt/ORVI/"}, {root, "/"}, {root + "/", "/"}, {root + "/a/../b", "/b"},
+      {root + "x/opt", root + "x/opt"},  // beside the sandbox, not in it
+      {"/etc/passwd", "/etc/passwd"},    {"relative", "relative"},
+  };
+  for (const auto& row : rows) EXPECT_EQ(PathOnMachine(row.system), row.onMachine) << row.system;
+  orvi::test::ScopedEnv none(kSandboxVariable, nullptr);
+  EXPECT_EQ(PathOnMachine(root + "/opt/"), root + "/opt/");
+}
+
 }  // namespace
 }  // namespace kel::platform

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "kel/platform/confined_folder.h"
 #include "kel/platform/file.h"
 #include "support/temp_dir.h"
 #include "update_fixture.h"
@@ -140,61 +141,112 @@ TEST(BackupArchive, WhatUnzipGetsBack) {
     EXPECT_EQ(entries[i].size, files[i].bytes.size());
   }
   EXPECT_TRUE(entries[1].flags & 0x0800) << "a name beyond ASCII is marked UTF-8";
+  EXPECT_EQ(fs::status(archiveName).permissions(), fs::perms(0600)) << "the owner's alone";
   EXPECT_LT(entries[0].compressedSize, text.size() / 5) << "text is compressed";
   EXPECT_TRUE(entries[3].attributes & 1) << "read-only in DOS terms too";
 }
 
-// Every way a file can fail while the archive is written: the error names
-// the file, and neither a partial archive nor a change to an older file of
-// the same name remains.
-TEST(BackupArchive, AFailingFileLeavesNoArchive) {
+// Every way a file can fail once it has been listed: it is left out with the
+// reason, the files after it are packed all the same, and the archive holds
+// the others only.
+TEST(BackupArchive, AFileThatCannotBeReadIsLeftOut) {
   struct Case {
     const char* name;
     // Spoils file 1 between Add and Commit; may return a handle to close.
-    std::function<kel::platform::FileHandle(const std::string& path)> spoil;
-    const char* message;
+    std::function<kel::platform::FileHandle(const std::string& path, const std::string& elsewhere)> spoil;
+    const char* reason;
     const char* systemText;
   };
+  using kel::platform::FileHandle;
+  using kel::platform::kInvalidFile;
   const std::vector<Case> cases = {
-      {"deleted", [](const std::string& path) { fs::remove(path); return kel::platform::kInvalidFile; },
+      {"deleted", [](const std::string& path, const std::string&) { fs::remove(path); return kInvalidFile; },
        "The file cannot be opened.", "No such file or directory"},
       {"grown",
-       [](const std::string& path) {
+       [](const std::string& path, const std::string&) {
          orvi::test::WriteFileBytes(path, "more than before");
-         return kel::platform::kInvalidFile;
+         return kInvalidFile;
+       },
+       "The file changed while it was being packed.", ""},
+      {"shrunk",
+       [](const std::string& path, const std::string&) {
+         orvi::test::WriteFileBytes(path, "s");
+         return kInvalidFile;
        },
        "The file changed while it was being packed.", ""},
       {"locked",
-       [](const std::string& path) {
+       [](const std::string& path, const std::string&) {
          return kel::platform::OpenFile(path, kel::platform::FileAccess::ReadWrite,
                                         kel::platform::FileDisposition::OpenExisting, kel::platform::FileShare::None);
        },
        "The file cannot be opened.", "The file is in use by another process."},
+      {"its folder swapped for a link",
+       [](const std::string& path, const std::string& elsewhere) {
+         const fs::path folder = fs::path(path).parent_path();
+         fs::rename(folder, elsewhere + "/moved");
+         orvi::test::WriteFileBytes(elsewhere + "/b.txt", "second");
+         fs::create_directory_symlink(elsewhere, folder);
+         return kInvalidFile;
+       },
+       "The file cannot be opened.", "Not a directory"},
   };
   for (const Case& test : cases) {
     SCOPED_TRACE(test.name);
-    TempDir folder;
+    TempDir folder, elsewhere;
     const std::string archiveName = folder / "backup.zip";
-    orvi::test::WriteFileBytes(archiveName, "an older backup");
     const std::string first = folder.WriteFile("a.txt", "first");
-    const std::string second = folder.WriteFile("b.txt", "second");
+    const std::string second = folder.WriteFile("sub/b.txt", "second");
+    const std::string third = folder.WriteFile("c.txt", "third");
     TSetupBackupArchive archive(archiveName);
-    archive.Add(first, "a.txt");
-    archive.Add(second, "b.txt");
-    const kel::platform::FileHandle held = test.spoil(second);
-    try {
-      archive.Commit();
-      ADD_FAILURE() << "Commit succeeded";
-    } catch (const EBackupArchiveError& e) {
-      EXPECT_EQ(e.FileIndex(), 1);
-      EXPECT_EQ(e.Message(), test.message);
-      EXPECT_EQ(e.SystemText(), test.systemText);
-    }
-    if (held != kel::platform::kInvalidFile) kel::platform::CloseFile(held);
-    EXPECT_EQ(ReadFileBytes(archiveName), "an older backup");
-    for (const std::string& name : orvi::test::TreeOf(folder.Path()))
-      EXPECT_TRUE(name == "a.txt" || name == "b.txt" || name == "backup.zip") << name << " stayed behind";
+    const std::shared_ptr<const kel::platform::ConfinedFolder> source =
+        kel::platform::ConfinedFolder::Open(folder.Path(), std::nullopt);
+    ASSERT_TRUE(source);
+    archive.Add({source, "a.txt", first, "a.txt", 5});
+    archive.Add({source, "sub/b.txt", second, "sub/b.txt", 6});
+    archive.Add({source, "c.txt", third, "c.txt", 5});
+    const FileHandle held = test.spoil(second, elsewhere.Path());
+    std::vector<size_t> packed;
+    archive.Commit({}, [&](size_t i) { packed.push_back(i); });
+    if (held != kInvalidFile) kel::platform::CloseFile(held);
+
+    ASSERT_EQ(archive.Skipped().size(), 1u);
+    EXPECT_EQ(archive.Skipped()[0].Index, 1u);
+    EXPECT_EQ(archive.Skipped()[0].Reason, test.reason);
+    EXPECT_EQ(archive.Skipped()[0].SystemText, test.systemText);
+    EXPECT_EQ(packed, (std::vector<size_t>{0, 2}));
+    EXPECT_EQ(orvi::test::RunTool("unzip", {"-t", "-qq", archiveName}), 0);
+    const std::unique_ptr<TempDir> unpacked = orvi::test::Unzipped(archiveName);
+    ASSERT_TRUE(unpacked);
+    EXPECT_EQ(orvi::test::TreeOf(unpacked->Path()), (std::vector<std::string>{"a.txt", "c.txt"}));
+    EXPECT_EQ(ReadFileBytes(*unpacked / "c.txt"), "third");
+    EXPECT_EQ(fs::status(archiveName).permissions(), fs::perms(0600));
   }
+}
+
+// A link is stored as a link, with its target text, whether or not the
+// target exists; what it leads to is never read.
+TEST(BackupArchive, LinksAreStoredAsLinks) {
+  TempDir folder, elsewhere;
+  const std::string secret = elsewhere.WriteFile("secret.txt", "someone else's secret");
+  fs::create_symlink(secret, folder / "stolen.txt");
+  fs::create_symlink("missing.txt", folder / "dangling.txt");
+  const std::string archiveName = folder / "backup.zip";
+  {
+    TSetupBackupArchive archive(archiveName);
+    archive.Add(folder / "stolen.txt", "Profiles/alice/stolen.txt");
+    archive.Add(folder / "dangling.txt", "Profiles/alice/dangling.txt");
+    archive.Commit();
+    EXPECT_TRUE(archive.Skipped().empty());
+  }
+  const std::string bytes = ReadFileBytes(archiveName);
+  EXPECT_EQ(bytes.find("secret"), bytes.find("secret.txt")) << "only the link's text";
+  const std::vector<CentralEntry> entries = CentralDirectory(bytes);
+  ASSERT_EQ(entries.size(), 2u);
+  for (const CentralEntry& entry : entries) EXPECT_EQ(entry.attributes >> 28, 0xAu) << entry.name << ": a link";
+  const std::unique_ptr<TempDir> unpacked = orvi::test::Unzipped(archiveName);
+  ASSERT_TRUE(unpacked);
+  EXPECT_EQ(fs::read_symlink(*unpacked / "Profiles/alice/stolen.txt"), secret);
+  EXPECT_EQ(fs::read_symlink(*unpacked / "Profiles/alice/dangling.txt"), "missing.txt");
 }
 
 TEST(BackupArchive, EventErrorsStopTheBackup) {
@@ -213,24 +265,27 @@ TEST(BackupArchive, EventErrorsStopTheBackup) {
   EXPECT_FALSE(fs::exists(archiveName));
 }
 
-TEST(BackupArchive, AddRefusesWhatCannotBePacked) {
+TEST(BackupArchive, AddSkipsWhatIsGoneAndRefusesWhatCannotBePacked) {
   TempDir folder;
   TSetupBackupArchive archive(folder / "backup.zip");
   archive.Add(folder.WriteFile("a.txt", "a"), "same/name.txt");
+  archive.Add(folder / "missing.txt", "missing.txt");
+  ASSERT_EQ(archive.Skipped().size(), 1u);
+  EXPECT_EQ(archive.Skipped()[0].Index, 1u);
+  EXPECT_EQ(archive.Skipped()[0].Reason + " | " + archive.Skipped()[0].SystemText,
+            "The file cannot be examined. | No such file or directory");
   const auto failure = [&](const std::string& source, const std::string& entry) {
     try {
       archive.Add(source, entry);
     } catch (const EBackupArchiveError& e) {
-      EXPECT_EQ(e.FileIndex(), 1) << source;
-      return e.Message() + " | " + e.SystemText();
+      return std::to_string(e.FileIndex()) + " " + e.Message() + " | " + e.SystemText();
     }
     return std::string("added");
   };
-  EXPECT_EQ(failure(folder / "missing.txt", "missing.txt"),
-            "The file cannot be examined. | No such file or directory");
   EXPECT_EQ(failure(folder.WriteFile("b.txt", "b"), "same/name.txt"),
-            "Cannot add \"same/name.txt\": File already exists | ");
-  EXPECT_EQ(failure(folder.Path(), "folder"), "The path is a folder. | ");
+            "2 Cannot add \"same/name.txt\": File already exists | ");
+  EXPECT_EQ(failure(folder.Path(), "folder"), "3 The path is a folder. | ");
+  EXPECT_EQ(archive.Count(), 1u);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "kel/base/shell.h"
 #include "kel/platform/filesystem.h"
 #include "kel/platform/process.h"
+#include "kel/platform/users.h"
 #include "setup/core/resources.h"
 #include "setup/core/session.h"
 #include "setup/core/summary.h"
@@ -115,6 +116,9 @@ class ShortcutsTest : public ::testing::Test {
     const TSetupResources& resources = session.Resources();
     for (const std::string* folder : {&resources.CommonDesktopPath, &resources.CommonProgramsPath, &session.DestPath()})
       ASSERT_EQ(folder->rfind(fixture_->Machine().Root() + "/", 0), 0u) << *folder << " is outside the sandbox";
+    // The user's home exists; the desktop folder in it is the action's to
+    // make.
+    fs::create_directories(kel::platform::InvokingUser().home);
     player_ = session.DestPath() + "ORVI";
     WriteRecorder(player_);
     notes_ = fixture_->Machine().WriteFile("/srv/ORVI/Readme.txt", "notes");

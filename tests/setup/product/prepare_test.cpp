@@ -225,13 +225,14 @@ TEST(Prepare, PortableUpdate) {
   EXPECT_EQ(ReadFileBytes(s.Dest() + "Profile/ORVI.ini"), "portable settings");
 }
 
-// Files reached through a symbolic link to a folder elsewhere belong to
-// that folder: they are neither backed up nor deleted.
-TEST(Prepare, LinkedFoldersAreLeftAlone) {
+// Links are backed up as links and never followed: what they lead to is
+// neither read into the backup nor deleted; the links themselves go.
+TEST(Prepare, LinksAreBackedUpAsLinks) {
   ProductSession s({"/AUTO=/opt/ORVI /SILENT", 4800, true});
   s.WriteDest("ORVI", "old player");
   s.Machine().WriteFile("/home/alice/Music/song.mp3", "music");
   fs::create_directory_symlink(s / "/home/alice/Music", s.Dest() + "Music");
+  fs::create_symlink(s / "/home/alice/Music/song.mp3", s.Dest() + "song.mp3");
 
   TSetupActionPrepare action;
   action.Execute();
@@ -239,30 +240,62 @@ TEST(Prepare, LinkedFoldersAreLeftAlone) {
   EXPECT_EQ(ReadFileBytes(s / "/home/alice/Music/song.mp3"), "music");
   const std::unique_ptr<orvi::test::TempDir> unpacked = orvi::test::Unzipped(NewArchive(s));
   ASSERT_TRUE(unpacked);
-  EXPECT_EQ(TreeOf(unpacked->Path()), (Files{"Program/ORVI"}));
+  EXPECT_EQ(TreeOf(unpacked->Path()), (Files{"Program/Music@", "Program/ORVI", "Program/song.mp3@"}));
+  EXPECT_EQ(fs::read_symlink(*unpacked / "Program/Music"), s / "/home/alice/Music");
+  EXPECT_FALSE(fs::exists(fs::symlink_status(s.Dest() + "Music")));
 }
 
-// A backup that fails ends the action before anything is deleted.
-TEST(Prepare, FailedBackupDeletesNothing) {
-  ProductSession s({"/AUTO=/opt/ORVI /SILENT", 4800, true});
-  s.WriteDest("ORVI", "old player");
+// What cannot be read is left out of the backup and stays where it is, and
+// so does a profile that would make the backup too large; the rest is backed
+// up and deleted, and the user is told.
+TEST(Prepare, WhatCannotBeBackedUpStays) {
+  ProductSession s({"/AUTO=/opt/ORVI /SILENT", 0, false});
+  s.WriteDest("Docs/Manual.txt", "old manual");
   const std::string locked = s.WriteDest("Plugins/busy.so", "0123456789");
+  s.Machine().WriteFile("/home/alice/.config/ORVI3/ORVI3.ini", "alice's");
+  fs::create_symlink("gone.m3u8", s / "/home/alice/.config/ORVI3/current.m3u8");
+  s.Machine().WriteFile("/home/bob/.config/ORVI3/ORVI3.ini", "bob's");
+  fs::resize_file(s.Machine().WriteFile("/home/bob/.config/ORVI3/library.db", ""), uint64_t{1} << 31);  // sparse
   const kel::platform::FileHandle holder =
       kel::platform::OpenFile(locked, kel::platform::FileAccess::ReadWrite,
                               kel::platform::FileDisposition::OpenExisting, kel::platform::FileShare::None);
   ASSERT_NE(holder, kel::platform::kInvalidFile);
+  orvi::test::TRecordingListener listener;
+  s.Session().AddListener(&listener);
 
   TSetupActionPrepare action;
-  try {
-    action.Execute();
-    ADD_FAILURE() << "the backup succeeded";
-  } catch (const EInstallerBackupError& e) {
-    EXPECT_EQ(e.Message(), "An error occurs while backuping the \"" + locked +
-                               "\" file (10)\r\nThe file cannot be opened.\r\nThe file is in use by another process.");
-  }
+  action.Execute();
+  s.Session().RemoveListener(&listener);
   kel::platform::CloseFile(holder);
-  EXPECT_EQ(TreeOf(s.Dest()), (Files{"!Backup/", "ORVI", "Plugins/busy.so"}))
-      << "the backup folder is made, but no archive stays";
+
+  const std::unique_ptr<orvi::test::TempDir> unpacked = orvi::test::Unzipped(NewArchive(s));
+  ASSERT_TRUE(unpacked);
+  EXPECT_EQ(TreeOf(unpacked->Path()),
+            (Files{"Profiles/alice/ORVI3.ini", "Profiles/alice/current.m3u8@", "Program/Docs/Manual.txt"}));
+  EXPECT_EQ(TreeOf(s.Dest()), (Files{"!Backup/" + fs::path(NewArchive(s)).filename().string(), "Plugins/busy.so"}));
+  EXPECT_FALSE(fs::exists(s / "/home/alice/.config/ORVI3"));
+  EXPECT_EQ(TreeOf(s / "/home/bob/.config/ORVI3"), (Files{"ORVI3.ini", "library.db"}));
+  EXPECT_EQ(s.Session().Notices().Join("|"), "W2 bob too large|W1 1 skipped");
+  std::vector<std::string> statuses;
+  for (const auto& entry : listener.entries)
+    if (entry.code == neStatusText) statuses.push_back(entry.text);
+  EXPECT_EQ(statuses, (Files{"A1 backing up", "W1 1 skipped", "A5 updating", "A3 deleting"}));
+}
+
+// The backup folder and the archive are the administrator's alone, also
+// where an older version left them open.
+TEST(Prepare, TheBackupIsPrivate) {
+  ProductSession s({"/AUTO=/opt/ORVI /SILENT", 4800, true});
+  s.WriteDest("ORVI", "old player");
+  const std::string older = s.WriteDest("!Backup/z Before install 4.70 [2023.01.01 10-00-00].zip", "older");
+  fs::permissions(s.Dest() + "!Backup", fs::perms(0755));
+  fs::permissions(older, fs::perms(0644));
+
+  TSetupActionPrepare action;
+  action.Execute();
+
+  EXPECT_EQ(fs::status(s.Dest() + "!Backup").permissions(), fs::perms(0700));
+  EXPECT_EQ(fs::status(NewArchive(s)).permissions(), fs::perms(0600));
 }
 
 // Up to 2 GiB of files can be backed up.

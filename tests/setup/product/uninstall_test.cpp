@@ -8,6 +8,7 @@
 #include "kel/base/shell.h"
 #include "kel/platform/file_details.h"
 #include "setup/core/app_repo.h"
+#include "setup/core/resources.h"
 #include "setup/core/session.h"
 #include "setup/product/actions.h"
 #include "support/fuzz.h"
@@ -110,29 +111,101 @@ TEST(Uninstall, FilesAndFoldersByOption) {
   }
 }
 
+// Removing everything takes the installation's own folder, never a system
+// folder: from an installation made into /opt itself (before such
+// destinations were refused) only what it put there goes, and the other
+// programs in /opt, even their empty folders, stay. Links are not followed.
+TEST(Uninstall, RemoveEverythingKeepsSystemFolders) {
+  const struct {
+    const char* destination;
+    bool ownFolder;
+    Files left;  // of /opt
+  } rows[] = {
+      {"/opt/ORVI", true, {"Other/Empty/", "Other/other"}},
+      {"/opt", false, {"Other/Empty/", "Other/other", "keep.txt"}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.destination);
+    orvi::test::TempDir outside;
+    const std::string victim = outside.WriteFile("victim.txt", "not the player's");
+    Uninstaller u(Log({"ORVI", "Plugins/a.so", "Plugins/Visual/b.so", "Uninstall.dat", "Uninstall"}));
+    ProductSession& s = u.s;
+    s.Session().SetDestination(row.destination);
+    for (const char* file : {"ORVI", "Plugins/a.so", "Plugins/Visual/b.so", "Uninstall.dat", "Uninstall", "keep.txt",
+                             "!Backup/old.zip", "Profile/ORVI.ini"})
+      s.WriteDest(file, file);
+    fs::create_directory_symlink(outside.Path(), s.Dest() + "Link");
+    s.Machine().WriteFile("/opt/Other/other", "another program");
+    fs::create_directories(s / "/opt/Other/Empty");
+    s.Session().Settings().WriteBool("Common", "RemoveBackups", true);
+    s.Session().Settings().WriteBool("Common", "RemoveContent", true);
+
+    TSetupActionUninstallFiles().Execute();
+
+    // The link goes with the installation's own folder; in /opt it is
+    // not the installation's.
+    EXPECT_EQ(fs::is_symlink(s.Dest() + "Link"), !row.ownFolder);
+    fs::remove(s.Dest() + "Link");
+    EXPECT_EQ(TreeOf(s / "/opt"), row.left);
+    EXPECT_EQ(ReadFileBytes(victim), "not the player's");
+  }
+}
+
+// The users' player data is deleted through their homes: a folder of the
+// way made a link to elsewhere leads nowhere.
+TEST(Uninstall, UsersDataIsDeletedOnlyInTheirHomes) {
+  Uninstaller u(Log({}));
+  ProductSession& s = u.s;
+  s.WriteDest("ORVI.ini", "[System]\r\nUserMode=1\r\n");
+  orvi::test::TempDir victim;
+  victim.WriteFile("ORVI/ORVI.ini", "someone else's");
+  fs::create_directories(s / "/home/alice");
+  fs::create_directory_symlink(victim.Path(), s / "/home/alice/.config");
+  s.Machine().WriteFile("/home/bob/.config/ORVI/ORVI.ini", "bob");
+  s.Session().Settings().WriteBool("Common", "RemoveContent", true);
+
+  TSetupActionUninstallFiles().Execute();
+
+  EXPECT_EQ(ReadFileBytes(victim / "ORVI/ORVI.ini"), "someone else's");
+  EXPECT_FALSE(fs::exists(s / "/home/bob/.config/ORVI"));
+}
+
 // The log is outside data: entries that climb out of the destination or
 // pass through a link to elsewhere are refused; an absolute entry is
-// deleted only when nobody but the administrator can have written the log.
+// deleted only when nobody but the administrator can have written the log
+// that was read (the installation's, or a relocated uninstaller's copy of
+// it), and it is a path of the sandboxed machine.
 TEST(Uninstall, LogEntriesCannotReachOutside) {
+  enum Read { kInstalled, kCopy, kChangedCopy };
   const struct {
     const char* name;
     fs::perms folder;
+    Read read;
     bool absoluteDeleted;
-  } rows[] = {{"written by the administrator", fs::perms(0755), true}, {"writable by others", fs::perms(0777), false}};
+  } rows[] = {{"written by the administrator", fs::perms(0755), kInstalled, true},
+              {"writable by others", fs::perms(0777), kInstalled, false},
+              {"a copy of the administrator's", fs::perms(0755), kCopy, true},
+              {"a copy of one writable by others", fs::perms(0777), kCopy, false},
+              {"a copy that differs", fs::perms(0755), kChangedCopy, false}};
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
-    orvi::test::TempDir outside;  // files the installation wrote elsewhere, and others
-    const std::string written = outside.WriteFile("orvi-open.desktop", "[Desktop Entry]\n");
+    orvi::test::TempDir outside, relocated;  // beyond the sandboxed machine; the uninstaller's private folder
     const std::string victim = outside.WriteFile("victim.txt", "not the player's");
+    const std::string written = "/usr/local/share/applications/orvi-open.desktop";
     Uninstaller u(Log({"ORVI", "../../etc/passwd", "Plugins/../../../etc/hosts", "Link/victim.txt",
-                       "Plugins/Link/victim.txt", "", written, "Uninstall.dat"},
+                       "Plugins/Link/victim.txt", "", written, victim, "/Link/victim.txt", "Uninstall.dat"},
                       "2147483647"));
     ProductSession& s = u.s;
     s.Session().Settings().WriteBool("Common", "RemoveBackups", false);
     s.Machine().WriteFile("/etc/hosts", "hosts");
+    s.Machine().WriteFile(written, "[Desktop Entry]\n");
     s.WriteDest("ORVI", "player");
     s.WriteDest("Uninstall.dat", "package");
+    s.Session().Resources().ProductPackageFile =
+        row.read == kInstalled ? s.Dest() + "Uninstall.dat"
+                               : relocated.WriteFile("Uninstall.dat", row.read == kCopy ? "package" : "packag3");
     fs::create_directory_symlink(outside.Path(), s.Dest() + "Link");
+    fs::create_directory_symlink(outside.Path(), s / "/Link");
     fs::create_directories(s.Dest() + "Plugins");
     fs::create_directory_symlink(outside.Path(), s.Dest() + "Plugins/Link");
     fs::permissions(s.Dest(), row.folder);
@@ -141,8 +214,9 @@ TEST(Uninstall, LogEntriesCannotReachOutside) {
     ASSERT_TRUE(kel::platform::GetFileDetails(s.Dest() + "Uninstall.dat", details));
     if (row.absoluteDeleted && details.owner != 0) GTEST_SKIP() << "only root can write a trusted log";
 
-    const Files expected = row.absoluteDeleted ? Files{s.Dest() + "ORVI", written, s.Dest() + "Uninstall.dat"}
-                                               : Files{s.Dest() + "ORVI", s.Dest() + "Uninstall.dat"};
+    const Files expected = row.absoluteDeleted
+                               ? Files{s.Dest() + "ORVI", s / written, s / victim, s.Dest() + "Uninstall.dat"}
+                               : Files{s.Dest() + "ORVI", s.Dest() + "Uninstall.dat"};
     Files listed;
     const kel::TKELStringList files = TSetupActionUninstallFiles().CreateFileList();
     for (const auto& item : files.Items()) listed.push_back(item.text);
@@ -152,7 +226,7 @@ TEST(Uninstall, LogEntriesCannotReachOutside) {
     EXPECT_EQ(ReadFileBytes(s / "/etc/hosts"), "hosts");
     EXPECT_TRUE(fs::exists(s / "/etc/passwd"));
     EXPECT_EQ(ReadFileBytes(victim), "not the player's");
-    EXPECT_EQ(fs::exists(written), !row.absoluteDeleted);
+    EXPECT_EQ(fs::exists(s / written), !row.absoluteDeleted);
     EXPECT_FALSE(fs::exists(s.Dest() + "ORVI"));
   }
 }

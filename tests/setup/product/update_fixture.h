@@ -109,7 +109,7 @@ inline std::vector<std::string> TreeOf(const std::string& folder) {
   std::vector<std::string> entries;
   if (!fs::exists(folder)) return entries;
   for (auto it = fs::recursive_directory_iterator(folder); it != fs::recursive_directory_iterator(); ++it) {
-    const std::string relative = fs::relative(it->path(), folder).string();
+    const std::string relative = it->path().lexically_relative(folder).string();
     if (it->is_symlink()) {
       entries.push_back(relative + "@");
       it.disable_recursion_pending();

@@ -35,7 +35,9 @@ TEST_F(FrontEndTest, WindowsOnlyForRunsThatAreNotSilentAndHaveADisplay) {
     frontEnd.SessionCreated(Session());
     EXPECT_EQ(dynamic_cast<setup::TWizardDispatcher*>(&Session().Dispatcher()) != nullptr, row.windows);
     EXPECT_EQ(frontEnd.LanguageDialog() != nullptr, row.windows);
-    if (!row.windows) EXPECT_FALSE(frontEnd.RunWizard(Session()));
+    if (!row.windows) {
+      EXPECT_FALSE(frontEnd.RunWizard(Session()));
+    }
   }
 }
 

@@ -126,7 +126,7 @@ class TLatch {
 
 // Test actions. TWaitingAction reports its status, then waits until the
 // latch opens or it is cancelled; TCountingAction counts its runs;
-// TFailingAction fails.
+// TNoticingAction leaves a notice; TFailingAction fails.
 struct TestActions {
   static inline TLatch latch;
   static inline std::atomic<int> runs{0};
@@ -148,6 +148,11 @@ class TCountingAction : public setup::TSetupAction {
     ReportStatus("counting");
     SetProgress(50);
   }
+};
+
+class TNoticingAction : public setup::TSetupAction {
+ public:
+  void Execute() override { Session().AddNotice("left something out"); }
 };
 
 class TFailingAction : public setup::TSetupAction {

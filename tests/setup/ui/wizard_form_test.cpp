@@ -18,6 +18,7 @@ const QColor kWindowBackground(0xFF, 0xFF, 0xFF);
 
 TSetupActionClass Counting() { return TSetupActionClass::Of<TCountingAction>("TCountingAction"); }
 TSetupActionClass Waiting() { return TSetupActionClass::Of<TWaitingAction>("TWaitingAction"); }
+TSetupActionClass Noticing() { return TSetupActionClass::Of<TNoticingAction>("TNoticingAction"); }
 TSetupActionClass Failing() { return TSetupActionClass::Of<TFailingAction>("TFailingAction"); }
 
 class WizardFormTest : public WizardTest {
@@ -125,6 +126,15 @@ TEST_F(WizardFormTest, AutoRunShowsProgressAndFinishOnlyAndClosesWhenAllWentWell
   WaitForRun();
   EXPECT_EQ(closed_, 1);
   EXPECT_TRUE(Wizard().isHidden());
+}
+
+TEST_F(WizardFormTest, NoticesOfTheRunAreShownOnceWhenItEnds) {
+  OpenSession({}, {Noticing(), Counting()}, "/AUTO");
+  OpenWizard();
+  WaitForRun();
+  ASSERT_EQ(kel::TKELDialogAnswers::Records().size(), 1u);
+  EXPECT_EQ(kel::TKELDialogAnswers::Records()[0].text, "left something out");
+  EXPECT_EQ(closed_, 1) << "a notice is no error: the run still closes by itself";
 }
 
 TEST_F(WizardFormTest, AutoRunWithAnErrorStaysOnTheFinishPage) {

@@ -19,6 +19,16 @@ void ReportErrno(std::string* error) {
   if (error) *error = ErrorText(errno);
 }
 
+bool Fail(std::string* error) {
+  ReportErrno(error);
+  return false;
+}
+
+bool FailWith(int code, std::string* error) {
+  if (error) *error = ErrorText(code);
+  return false;
+}
+
 std::string SharingViolationText() { return "The file is in use by another process."; }
 
 int ExitCodeOf(int waitStatus) {

@@ -9,6 +9,10 @@ namespace kel::platform::posix {
 std::string ErrorText(int error);
 // Stores ErrorText(errno) in *error when error is not null.
 void ReportErrno(std::string* error);
+// The result of a routine that failed: ReportErrno, then false.
+bool Fail(std::string* error);
+// The same with the text for `code` instead of errno's.
+bool FailWith(int code, std::string* error);
 // The text for a file that another process holds locked.
 std::string SharingViolationText();
 

@@ -10,8 +10,11 @@
 #include <cerrno>
 
 #include "kel/platform/posix/errors.h"
+#include "kel/platform/posix/file_lock.h"
 
 namespace kel::platform {
+
+namespace posix {
 
 namespace {
 
@@ -35,6 +38,20 @@ bool TryLock(int fd, int lock) {
 }
 
 }  // namespace
+
+bool LockForShare(int fd, FileAccess access, FileShare share, std::string* error) {
+  const int held = HeldLock(access, share);
+  const int lock = held != 0 ? held : access == FileAccess::Read ? LOCK_SH : LOCK_EX;
+  if (TryLock(fd, lock)) {
+    if (held == 0) ::flock(fd, LOCK_UN);
+  } else if (errno == EWOULDBLOCK) {
+    if (error) *error = SharingViolationText();
+    return false;
+  }  // a file system without locks opens without them
+  return true;
+}
+
+}  // namespace posix
 
 FileHandle OpenFile(const std::string& path, FileAccess access, FileDisposition disposition, FileShare share,
                     std::string* error) {
@@ -61,15 +78,10 @@ FileHandle OpenFile(const std::string& path, FileAccess access, FileDisposition 
     return kInvalidFile;
   }
   // Hold the share mode's lock, or check that nobody's lock denies access.
-  const int held = HeldLock(access, share);
-  const int lock = held != 0 ? held : access == FileAccess::Read ? LOCK_SH : LOCK_EX;
-  if (TryLock(fd, lock)) {
-    if (held == 0) ::flock(fd, LOCK_UN);
-  } else if (errno == EWOULDBLOCK) {
+  if (!posix::LockForShare(fd, access, share, error)) {
     ::close(fd);
-    if (error) *error = posix::SharingViolationText();
     return kInvalidFile;
-  }  // a file system without locks opens without them
+  }
   if (disposition == FileDisposition::CreateAlways && ::ftruncate(fd, 0) != 0) {
     posix::ReportErrno(error);
     ::close(fd);

@@ -11,24 +11,20 @@
 #include <cerrno>
 #include <cstdlib>
 #include <map>
+#include <memory>
 #include <mutex>
 
+#include "kel/platform/file_details.h"
 #include "kel/platform/posix/errors.h"
+#include "kel/platform/posix/io.h"
 #include "kel/platform/sandbox.h"
 
 namespace kel::platform {
 
 namespace {
 
-bool Fail(std::string* error) {
-  posix::ReportErrno(error);
-  return false;
-}
-
-bool FailWith(int code, std::string* error) {
-  if (error) *error = posix::ErrorText(code);
-  return false;
-}
+using posix::Fail;
+using posix::FailWith;
 
 void FillStatus(const struct stat& info, FileStatus& status) {
   status.kind = S_ISREG(info.st_mode)   ? FileKind::File
@@ -66,28 +62,6 @@ int OpenRetrying(const char* path, int flags, mode_t mode = 0) {
     fd = ::open(path, flags, mode);
   } while (fd < 0 && errno == EINTR);
   return fd;
-}
-
-bool CopyBytes(int from, int to) {
-  static constexpr size_t kChunk = 256 * 1024;
-  std::string buffer(kChunk, '\0');
-  for (;;) {
-    ssize_t n = ::read(from, buffer.data(), kChunk);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (n == 0) return true;
-    size_t done = 0;
-    while (done < static_cast<size_t>(n)) {
-      const ssize_t w = ::write(to, buffer.data() + done, static_cast<size_t>(n) - done);
-      if (w < 0) {
-        if (errno == EINTR) continue;
-        return false;
-      }
-      done += static_cast<size_t>(w);
-    }
-  }
 }
 
 std::string ParentOf(const std::string& path) {
@@ -162,7 +136,7 @@ bool CopyFile(const std::string& source, const std::string& target, bool failIfE
     ::close(from);
     return FailWith(code, error);
   }
-  bool ok = CopyBytes(from, to);
+  bool ok = posix::CopyBytes(from, to);
   int code = ok ? 0 : errno;
   if (ok && ::fchmod(to, mode) != 0) ok = false, code = errno;
   if (ok) {
@@ -296,6 +270,54 @@ std::string AbsolutePath(const std::string& path) {
   return NormalizePath(CurrentDirectory() + "/" + path);
 }
 
+std::string ResolvedPath(const std::string& path) {
+  if (path.empty()) return {};
+  std::string absolute = AbsolutePath(path);
+  while (absolute.size() > 1 && absolute.back() == '/') absolute.pop_back();
+  // The deepest existing folder resolved, the rest appended.
+  std::string existing = absolute, rest;
+  for (;;) {
+    const std::unique_ptr<char, decltype(&::free)> resolved(::realpath(existing.c_str(), nullptr), &::free);
+    if (resolved) return NormalizePath(std::string(resolved.get()) + (rest.empty() ? "" : "/" + rest));
+    if (existing == "/") return absolute;
+    const std::string name = NameOf(existing);
+    rest = rest.empty() ? name : name + "/" + rest;
+    existing = ParentOf(existing);
+  }
+}
+
+bool SameFileContent(const std::string& first, const std::string& second) {
+  const int a = OpenRetrying(first.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  const int b = a < 0 ? -1 : OpenRetrying(second.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  bool same = false;
+  struct stat infoA, infoB;
+  if (b >= 0 && ::fstat(a, &infoA) == 0 && ::fstat(b, &infoB) == 0 && S_ISREG(infoA.st_mode) &&
+      S_ISREG(infoB.st_mode) && infoA.st_size == infoB.st_size) {
+    static constexpr size_t kChunk = 64 * 1024;
+    std::string bufferA(kChunk, '\0'), bufferB(kChunk, '\0');
+    for (;;) {
+      const ssize_t n = ::read(a, bufferA.data(), kChunk);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        same = n == 0 && ::read(b, bufferB.data(), 1) == 0;
+        break;
+      }
+      // Regular files give what they hold; a shorter piece is read on.
+      size_t got = 0;
+      while (got < static_cast<size_t>(n)) {
+        const ssize_t m = ::read(b, bufferB.data() + got, static_cast<size_t>(n) - got);
+        if (m < 0 && errno == EINTR) continue;
+        if (m <= 0) break;
+        got += static_cast<size_t>(m);
+      }
+      if (got != static_cast<size_t>(n) || bufferA.compare(0, got, bufferB, 0, got) != 0) break;
+    }
+  }
+  if (b >= 0) ::close(b);
+  if (a >= 0) ::close(a);
+  return same;
+}
+
 std::string TemporaryDirectory(std::string* error) {
   const std::string base = TemporaryBase();
   static std::mutex mutex;
@@ -308,6 +330,14 @@ std::string TemporaryDirectory(std::string* error) {
       return found->second + "/";
   }
   if (IsSandboxed() && !CreateDirectories(base, error)) return {};
+  // Whoever may rename entries of the base could swap this run's folder for
+  // one of their own after it was made, with the files put in it.
+  if (!OnlyAdministratorMayChange(base)) {
+    if (error)
+      *error = "The temporary folder \"" + base +
+               "\" can be changed by other users (it, or a folder above it, is theirs or open to their writing).";
+    return {};
+  }
   std::string folder = base + "/" + std::string(kRunFolderPrefix) + "XXXXXX";
   if (!::mkdtemp(folder.data())) {  // mode 0700
     posix::ReportErrno(error);

@@ -16,12 +16,13 @@
 
 extern char** environ;
 
+#include "kel/platform/confined_folder.h"
 #include "kel/platform/filesystem.h"
 #include "kel/platform/posix/command_line.h"
 #include "kel/platform/posix/desktop_entry.h"
 #include "kel/platform/posix/errors.h"
+#include "kel/platform/posix/io.h"
 #include "kel/platform/process.h"
-#include "kel/platform/sandbox.h"
 #include "kel/platform/well_known_folders.h"
 #include "kel/platform/users.h"
 
@@ -173,55 +174,27 @@ void NotifyApplicationsChanged() {
   if (FindExecutable("update-desktop-database").empty()) return;
   std::vector<std::string> folders = {GetSpecialFolder(SpecialFolder::CommonPrograms)};
   const UserAccount user = InvokingUser();
-  // Never leave files of root's in a user's home.
-  if (IsSandboxed() || user.uid == ::geteuid()) folders.push_back(GetSpecialFolder(SpecialFolder::Programs));
+  // Only the user's own process works in the user's folder: files of
+  // root's would be left there, and a link there could lead root's tool
+  // anywhere.
+  if (user.uid == ::geteuid()) folders.push_back(GetSpecialFolder(SpecialFolder::Programs));
   for (const std::string& folder : folders) {
     if (!folder.empty() && IsDirectory(folder)) RunProgram("update-desktop-database", {"-q", folder});
   }
 }
 
-bool WriteShortcut(const std::string& linkFile, const std::string& target, std::string* error) {
+namespace {
+
+// The desktop entry of a shortcut to `target` named after the link file.
+std::optional<std::string> ShortcutText(const std::string& linkFile, const std::string& target) {
+  if (linkFile.empty()) return std::nullopt;
   const size_t slash = linkFile.find_last_of('/');
-  const std::string name = WithoutExtension(slash == std::string::npos ? linkFile : linkFile.substr(slash + 1));
-  const std::optional<std::string> text = posix::FormatDesktopEntry(name, target);
-  if (!text || linkFile.empty()) {
-    if (error) *error = posix::ErrorText(EINVAL);
-    return false;
-  }
-  // Written beside the link and renamed over it: never half a shortcut.
-  const std::string folder = slash == std::string::npos ? "." : linkFile.substr(0, slash + 1);
-  std::string temporary = (slash == std::string::npos ? "./" : folder) + ".shortcut-XXXXXX";
-  const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-  if (fd < 0) {
-    posix::ReportErrno(error);
-    return false;
-  }
-  bool ok = true;
-  size_t done = 0;
-  while (ok && done < text->size()) {
-    const ssize_t n = ::write(fd, text->data() + done, text->size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) ok = false;
-    else done += static_cast<size_t>(n);
-  }
-  int code = ok ? 0 : errno;
-  if (ok && ::fchmod(fd, 0755) != 0) ok = false, code = errno;
-  if (::close(fd) != 0 && ok) ok = false, code = errno;
-  if (ok && ::rename(temporary.c_str(), linkFile.c_str()) != 0) ok = false, code = errno;
-  if (!ok) {
-    ::unlink(temporary.c_str());
-    if (error) *error = posix::ErrorText(code);
-  }
-  return ok;
+  return posix::FormatDesktopEntry(WithoutExtension(slash == std::string::npos ? linkFile : linkFile.substr(slash + 1)),
+                                   target);
 }
 
-std::string ReadShortcutTarget(const std::string& linkFile) {
-  if (linkFile.empty()) return {};
-  int fd;
-  do {
-    fd = ::open(linkFile.c_str(), O_RDONLY | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return {};
+// The target of the desktop entry an open descriptor reads; closes it.
+std::string ShortcutTargetOf(int fd) {
   struct stat info;
   if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || static_cast<size_t>(info.st_size) > kMaxEntrySize) {
     ::close(fd);
@@ -238,6 +211,59 @@ std::string ReadShortcutTarget(const std::string& linkFile) {
   ::close(fd);
   text.resize(done);
   return posix::ParseDesktopEntryTarget(text);
+}
+
+}  // namespace
+
+bool WriteShortcut(const std::string& linkFile, const std::string& target, std::string* error) {
+  const std::optional<std::string> text = ShortcutText(linkFile, target);
+  if (!text) {
+    if (error) *error = posix::ErrorText(EINVAL);
+    return false;
+  }
+  // Written beside the link and renamed over it: never half a shortcut.
+  const size_t slash = linkFile.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? "." : linkFile.substr(0, slash + 1);
+  std::string temporary = (slash == std::string::npos ? "./" : folder) + ".shortcut-XXXXXX";
+  const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+  if (fd < 0) {
+    posix::ReportErrno(error);
+    return false;
+  }
+  bool ok = posix::WriteAll(fd, text->data(), text->size());
+  int code = ok ? 0 : errno;
+  if (ok && ::fchmod(fd, 0755) != 0) ok = false, code = errno;
+  if (::close(fd) != 0 && ok) ok = false, code = errno;
+  if (ok && ::rename(temporary.c_str(), linkFile.c_str()) != 0) ok = false, code = errno;
+  if (!ok) {
+    ::unlink(temporary.c_str());
+    if (error) *error = posix::ErrorText(code);
+  }
+  return ok;
+}
+
+bool WriteShortcut(const ConfinedFolder& folder, const std::string& relative, const std::string& target,
+                   std::string* error) {
+  const std::optional<std::string> text = ShortcutText(relative, target);
+  if (!text) {
+    if (error) *error = posix::ErrorText(EINVAL);
+    return false;
+  }
+  return folder.WriteFile(relative, *text, 0755, error);
+}
+
+std::string ReadShortcutTarget(const std::string& linkFile) {
+  if (linkFile.empty()) return {};
+  int fd;
+  do {
+    fd = ::open(linkFile.c_str(), O_RDONLY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  return fd < 0 ? std::string() : ShortcutTargetOf(fd);
+}
+
+std::string ReadShortcutTarget(const ConfinedFolder& folder, const std::string& relative) {
+  const FileHandle fd = folder.OpenFile(relative, FileShare::ReadWrite);
+  return fd == kInvalidFile ? std::string() : ShortcutTargetOf(static_cast<int>(fd));
 }
 
 }  // namespace kel::platform

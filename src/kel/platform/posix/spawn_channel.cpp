@@ -27,10 +27,7 @@ socklen_t AddressOf(int64_t id, sockaddr_un& address) {
   return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
 }
 
-bool Fail(std::string* error) {
-  posix::ReportErrno(error);
-  return false;
-}
+using posix::Fail;
 
 // Reads or writes exactly `count` bytes before the deadline.
 bool Transfer(int fd, void* buffer, size_t count, bool write, std::chrono::steady_clock::time_point deadline) {

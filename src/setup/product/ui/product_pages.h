@@ -28,8 +28,8 @@ namespace setup {
 // (and back it up first), and whether to install normally or portably. The
 // warnings at the bottom tell what the folder leads to: an update (W1), an
 // installation that will be replaced (W3), a folder name the file-name rules
-// changed, and a folder that cannot be the destination (Next is disabled
-// then).
+// changed, and a system or home folder, which cannot be the destination
+// (Next is disabled then).
 class TSetupPageSetup : public TSetupPage {
   Q_OBJECT
 

@@ -72,10 +72,16 @@ void TSetupPageSetup::UpdateWarnings() {
   using enum kel::TKELValidationLabelIcon;
   if (session.HasFlag(sfUPDATE)) AddWarning(vliWarning, "W1", GetText("W1"));
   if (NeedsReplaceWarning()) AddWarning(vliWarning, "W3", GetText("W3"));
-  const std::string changed = session.DestinationChangeNotice();
-  if (!session.DestPath().empty() && !changed.empty())
+  if (session.DestPath().empty()) {
+    refused_ = false;
+    return;
+  }
+  if (const std::string changed = session.DestinationChangeNotice(); !changed.empty())
     AddWarning(vliWarning, "DestinationChanged", QString::fromStdString(changed));
-  refused_ = false;
+  // A folder the run would refuse cannot be left for the next page.
+  const std::string problem = session.DestinationProblem(session.DestPath());
+  refused_ = !problem.empty();
+  if (refused_) AddWarning(vliError, "DestinationRefused", QString::fromStdString(problem));
 }
 
 void TSetupPageSetup::AddWarning(kel::TKELValidationLabelIcon icon, const QString& name, const QString& text) {

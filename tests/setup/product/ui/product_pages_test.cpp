@@ -140,7 +140,7 @@ TEST_F(ProductPagesTest, SetupPageFollowsTheFolderTyped) {
   EXPECT_TRUE(Session().HasFlag(setup::sfNOBACKUP));
 }
 
-TEST_F(ProductPagesTest, EmptyFieldAndRenamedFolder) {
+TEST_F(ProductPagesTest, EmptyRenamedAndRefusedFolders) {
   OpenOrvi();
   auto page = Make<setup::TSetupPageSetup>(setup::kSetupPageSetup);
   Type(*page, "");
@@ -153,6 +153,20 @@ TEST_F(ProductPagesTest, EmptyFieldAndRenamedFolder) {
   EXPECT_TRUE(page->CanGoNext());
   ASSERT_EQ(WarningNames(*page), QStringList{"DestinationChanged"});
   EXPECT_TRUE(page->Warnings()[0]->text().contains(QString::fromStdString(Machine() / "/srv/Bad: Name/")));
+
+  // System and home folders: refused, with an error.
+  Machine().AddAccount("alice", 1000, "/home/alice", "/bin/bash", true);
+  for (const char* folder : {"/usr", "/home/alice", "/"}) {
+    SCOPED_TRACE(folder);
+    Type(*page, folder);
+    EXPECT_FALSE(page->CanGoNext());
+    ASSERT_EQ(WarningNames(*page), QStringList{"DestinationRefused"});
+    EXPECT_EQ(page->Warnings()[0]->Icon(), kel::TKELValidationLabelIcon::vliError);
+    EXPECT_TRUE(page->Warnings()[0]->text().contains("system folder or a user's home folder"));
+  }
+  Type(*page, "/home/alice/Apps");
+  EXPECT_TRUE(page->CanGoNext());
+  EXPECT_TRUE(WarningNames(*page).isEmpty());
 }
 
 // Portable inside the program folder goes to the desktop; normal again goes
