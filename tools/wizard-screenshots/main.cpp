@@ -6,9 +6,11 @@
 //
 // Runs the setup's session in a private sandbox on Qt's offscreen platform:
 // an installation through every page (the licence ticked, nothing started
-// at the end), an installation that fails (its finish page shows the
-// errors), the uninstallation of the first one, and the first pages once
-// more in the dark theme. Writes one PNG per picture into FOLDER.
+// at the end), the setup page over that installation (an update) and over
+// one that cannot be updated, the add-ons page of a Russian run, an
+// installation that fails (its finish page shows the errors), the
+// uninstallation of the first one, and the first pages once more in the
+// dark theme. Writes one PNG per picture into FOLDER.
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
@@ -25,6 +27,7 @@
 #include "setup/core/resources.h"
 #include "setup/core/session.h"
 #include "setup/product/product_info_orvi.h"
+#include "setup/product/ui/product_pages.h"
 #include "setup/ui/color_scheme.h"
 #include "setup/ui/language_dialog.h"
 #include "setup/ui/standard_pages.h"
@@ -108,6 +111,19 @@ void TakeWizard(TCamera& camera, TSetup& session, const QString& prefix) {
     if (QAbstractButton* box = Button(form, name); box && box->isChecked()) box->click();
 }
 
+// Shows the wizard of the session and takes the page `page`, clicking Next
+// (ticking the licence) until it is shown.
+void TakePage(TCamera& camera, TSetup& session, const QString& page, const QString& name) {
+  TWizardForm form(session);
+  form.show();
+  while (form.ActivePage()->objectName() != page) {
+    if (QAbstractButton* accept = Button(form, "L1"); accept && dynamic_cast<TSetupPageLicense*>(form.ActivePage()))
+      accept->click();
+    form.NextButton()->click();
+  }
+  camera.Take(form, name);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -126,6 +142,7 @@ int main(int argc, char** argv) {
   qputenv("LANGUAGE", "en");
   RegisterProductORVI();
   RegisterStandardPages();
+  RegisterProductPagesORVI();
   TCamera camera(folder);
 
   try {
@@ -137,6 +154,30 @@ int main(int argc, char** argv) {
       camera.Take(dialog, "language_dialog");
       session->Resources().InitializeLanguages(nullptr);
       TakeWizard(camera, *session, "install_");
+    }
+    {
+      // The installation just made is found and can be updated.
+      std::unique_ptr<TSetup> session = OpenSession(program, "");
+      session->Resources().InitializeLanguages(nullptr);
+      TakePage(camera, *session, "PageSetup", "setup_update");
+    }
+    {
+      // A newer version than this setup can update.
+      QFile config(machine.filePath("opt/ORVI/ORVI.ini"));
+      config.open(QIODevice::WriteOnly);
+      config.write("[System]\r\nVersion=6000\r\n");
+      config.close();
+      std::unique_ptr<TSetup> session = OpenSession(program, "");
+      session->Resources().InitializeLanguages(nullptr);
+      TakePage(camera, *session, "PageSetup", "setup_cannot_update");
+      config.remove();
+    }
+    {
+      qputenv("LANGUAGE", "ru");
+      std::unique_ptr<TSetup> session = OpenSession(program, "");
+      session->Resources().InitializeLanguages(nullptr);
+      qputenv("LANGUAGE", "en");
+      TakePage(camera, *session, "PageAddons", "russian_PageAddons");
     }
     {
       // A file where the destination's parent folder should be.

@@ -21,10 +21,13 @@ namespace {
 
 // A note of the add-ons page: formatted text whose links open as the user
 // who started the setup.
-kel::TKELFormattedLabel* NewNote(QWidget* parent) {
+kel::TKELFormattedLabel* NewNote(TSetupPage* parent, QFont font) {
   auto* note = new kel::TKELFormattedLabel(parent);
   note->SetBorders(0);
   note->SetTransparent(true);
+  // Laid out in its bounds, in the small print of notes: no scroll bar.
+  note->SetAutoScroll(false);
+  note->setFont(font);
   note->OnLinkExecute = [](const std::string& target, bool& handled) {
     TSetupSpawnService::Spawn(target);
     handled = true;
@@ -48,9 +51,9 @@ void TSetupPageAddons::CreateControls() {
   viewer_ = AddCheckBox(QRect(60, 100, 500, 17), "CB1", [this] { StoreChoices(); });
   extensions_ = AddCheckBox(QRect(60, 120, 500, 17), "CB2", [this] { StoreChoices(); });
   shortcuts_ = AddCheckBox(QRect(60, 140, 500, 17), "CB3", [this] { StoreChoices(); });
-  note1_ = NewNote(this);
+  note1_ = NewNote(this, ScaledFont(8));
   note1_->setGeometry(Scale(40), Scale(280), Scale(500), Scale(20));
-  note2_ = NewNote(this);
+  note2_ = NewNote(this, ScaledFont(8));
   note2_->setGeometry(Scale(40), Scale(310), Scale(550), Scale(50));
 }
 

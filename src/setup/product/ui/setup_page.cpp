@@ -31,7 +31,10 @@ void TSetupPageSetup::CreateControls() {
   backup_ = AddCheckBox(QRect(60, 120, 540, 17), "CB4", [this] { UpdateBoxClicked(); });
   AddHeaderLabel(QRect(40, 150, 540, 20), "LB2");
   portable_ = AddRadioBox(QRect(60, 190, 540, 16), "CB3", [this] { ModeClicked(); });
-  AddLabel(QRect(79, 212, 500, 48), "CB3Hint", true)->setEnabled(false);
+  QLabel* hint = AddLabel(QRect(79, 212, 500, 48), "CB3Hint", true);
+  hint->setEnabled(false);
+  // Two lines above the radio under it.
+  hint->setFont(ScaledFont(8));
   normal_ = AddRadioBox(QRect(60, 248, 540, 16), "CB2", [this] { ModeClicked(); });
 }
 
