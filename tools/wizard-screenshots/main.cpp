@@ -66,6 +66,13 @@ QAbstractButton* Button(TWizardForm& form, const char* name) {
   return form.ActivePage()->findChild<QAbstractButton*>(name, Qt::FindDirectChildrenOnly);
 }
 
+// Next, with the licence accepted on its page.
+void Next(TWizardForm& form) {
+  if (QAbstractButton* accept = Button(form, "L1"); accept && dynamic_cast<TSetupPageLicense*>(form.ActivePage()))
+    accept->click();
+  form.NextButton()->click();
+}
+
 // Keeps the event loop going until the condition holds.
 void WaitFor(const std::function<bool()>& condition) {
   while (!condition()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
@@ -99,9 +106,7 @@ void TakeWizard(TCamera& camera, TSetup& session, const QString& prefix) {
   int step = 1;
   while (!dynamic_cast<TSetupPageInstall*>(form.ActivePage())) {
     camera.Take(form, QString("%1%2_%3").arg(prefix).arg(step++).arg(form.ActivePage()->objectName()));
-    if (QAbstractButton* accept = Button(form, "L1"); accept && dynamic_cast<TSetupPageLicense*>(form.ActivePage()))
-      accept->click();
-    form.NextButton()->click();
+    Next(form);
   }
   WaitFor([&] { return session.State() == TSetupState::Finished && !form.isHidden(); });
   camera.Take(form, prefix + form.ActivePage()->objectName());
@@ -116,11 +121,7 @@ void TakeWizard(TCamera& camera, TSetup& session, const QString& prefix) {
 void TakePage(TCamera& camera, TSetup& session, const QString& page, const QString& name) {
   TWizardForm form(session);
   form.show();
-  while (form.ActivePage()->objectName() != page) {
-    if (QAbstractButton* accept = Button(form, "L1"); accept && dynamic_cast<TSetupPageLicense*>(form.ActivePage()))
-      accept->click();
-    form.NextButton()->click();
-  }
+  while (form.ActivePage()->objectName() != page) Next(form);
   camera.Take(form, name);
 }
 

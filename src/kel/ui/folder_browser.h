@@ -49,7 +49,6 @@ class TKELFolderBrowser : public QDialog {
   bool NewFolder();
 
   QTreeView* Tree() const { return tree_; }
-  QPushButton* NewFolderButton() const { return newFolder_; }
 
  private:
   void ShowSelected();

@@ -124,15 +124,6 @@ std::string TSetup::RequestedFolder(const std::string& path) {
 
 void TSetup::SetDestination(const std::string& path) {
   if (path == destPath_) return;
-  if (path.empty()) {
-    // No destination (the wizard's field was emptied): nothing is installed
-    // there, and a run cannot start.
-    requestedDestPath_.clear();
-    destPath_.clear();
-    product_->LoadInstalledInfo();
-    flags_ &= ~UPDATE;
-    return;
-  }
   requestedDestPath_ = RequestedFolder(path);
   // Made valid as the targets of the script are (ExpandPath): a folder name
   // with characters they lose would otherwise put the files in one folder

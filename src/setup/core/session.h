@@ -73,7 +73,8 @@ class TSetup {
   // asked for; "" when they did not.
   std::string DestinationChangeNotice() const;
   // A relative folder is taken relative to the current folder. An empty
-  // path leaves the session without a destination (Start refuses to run).
+  // path leaves the session without a destination (Start refuses to run;
+  // the product finds no installation there).
   void SetDestination(const std::string& path);
   // Whether the folder lies inside one of the program-files folders.
   bool InProgramFiles(const std::string& path) const;

@@ -17,9 +17,9 @@ struct TSwitch {
 };
 
 constexpr TSwitch kSwitches[] = {
-    {"AUTO", true},     {"SILENT", false},        {"PORTABLE", false},      {"UPDATE", false},
-    {"RUN", false},     {"NOBACKUP", false},      {"REMOVEBACKUPS", false}, {"REMOVECONTENT", false},
-    {"SKIPUAC", true},  {"PATH", true},
+    {"AUTO", true},   {"SILENT", false}, {"PORTABLE", false},      {"UPDATE", false},
+    {"RUN", false},   {"NOBACKUP", false}, {"REMOVEBACKUPS", false}, {"REMOVECONTENT", false},
+    {"SKIPUAC", true}, {"PATH", true},
 };
 
 const TSwitch* FindSwitch(std::string_view name) {

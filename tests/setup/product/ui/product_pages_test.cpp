@@ -7,11 +7,13 @@
 #include <QPushButton>
 #include <QRadioButton>
 
+#include "kel/base/file_system.h"
 #include "kel/ui/formatted_label.h"
 #include "kel/ui/validation_label.h"
 #include "setup/product/product_info_orvi.h"
 #include "setup/product/ui/product_pages.h"
 #include "setup/ui/wizard_fixture.h"
+#include "support/temp_dir.h"
 
 namespace orvi::test {
 namespace {
@@ -143,9 +145,16 @@ TEST_F(ProductPagesTest, SetupPageFollowsTheFolderTyped) {
 TEST_F(ProductPagesTest, EmptyRenamedAndRefusedFolders) {
   OpenOrvi();
   auto page = Make<setup::TSetupPageSetup>(setup::kSetupPageSetup);
+  // No destination is not the current folder, whatever it holds.
+  TempDir current;
+  current.WriteFile("ORVI.ini", OrviIni(5010));
+  const std::string before = kel::kelGetCurrentDir();
+  ASSERT_TRUE(kel::kelSetCurrentDir(current.Path()));
   Type(*page, "");
+  kel::kelSetCurrentDir(before);
   EXPECT_EQ(Dest(), "");
   EXPECT_FALSE(page->CanGoNext());
+  EXPECT_FALSE(Session().HasFlag(setup::sfUPDATE));
   EXPECT_TRUE(WarningNames(*page).isEmpty());
 
   Type(*page, "/srv/Bad: Name");
