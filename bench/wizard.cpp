@@ -150,7 +150,8 @@ int main(int argc, char** argv) {
                                                   "wizard script: click:bNext\n", "wizard script: page:PageFinish\n"};
   const std::string script =
       "ORVI_SETUP_WIZARD_SCRIPT=answer:English; page:PageWelcome; click:bNext; page:PageLicense; click:L1; "
-      "click:bNext; page:PageReadyToInstall; click:bNext; page:PageFinish; click:bNext";
+      "click:bNext; page:PageSetup; click:bNext; page:PageIntegration; click:bNext; page:PageReadyToInstall; "
+      "click:bNext; page:PageFinish; click:bNext";
   double silent = -1, wizard = -1, wizardRun = -1;
   std::vector<double> ratios;
   for (int round = 0; round < 5; ++round) {

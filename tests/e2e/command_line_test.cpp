@@ -87,7 +87,8 @@ TEST_F(CommandLine, UnknownArgumentsStopBeforeAnythingIsDone) {
       {{"/AUTO", "/SILENT", "My Folder"}, "Unknown argument \"My Folder\". A folder is given as the value of /AUTO, "
                                           "quoted when it holds spaces: /AUTO=\"My Folder\""},
       {{"/SILNET", "/AUTO"}, "Unknown argument \"/SILNET\". The switches are /AUTO[=folder], /SILENT, /PORTABLE, "
-                             "/UPDATE, /RUN, /NOBACKUP and /LOG[=file]; --help tells what they do."},
+                             "/UPDATE, /RUN, /NOBACKUP and /LOG[=file], the uninstaller's also /REMOVEBACKUPS and "
+                             "/REMOVECONTENT; --help tells what they do."},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.arguments.back());

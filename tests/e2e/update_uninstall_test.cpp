@@ -283,6 +283,36 @@ TEST_F(UpdateUninstall, UninstallInPlace) {
   EXPECT_FALSE(setup::TSetupAppRepo::FindInstallPath("ORVI", folder));
 }
 
+// The uninstaller's switches decide about the users' data: kept unless
+// /REMOVECONTENT asks for it, then the whole folder goes with the users'
+// profiles (the backups go with /AUTO anyway, and with /REMOVEBACKUPS).
+TEST_F(UpdateUninstall, UninstallSwitchesRemoveTheUsersData) {
+  const struct {
+    Files switches;
+    bool contentGone;
+  } rows[] = {
+      {{"/AUTO", "/SILENT"}, false},
+      {{"/AUTO", "/SILENT", "/REMOVEBACKUPS", "/REMOVECONTENT"}, true},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.switches.back());
+    Fresh();
+    std::string output;
+    ASSERT_EQ(Setup({"/AUTO", "/SILENT"}, &output), 0) << output;
+    Old("/opt/ORVI/!Backup/z Before install 5.20 [2024.05.01 10-00-00].zip", "a backup");
+    Old("/opt/ORVI/Notes/mine.txt", "the user's own file");
+    Old("/home/alice/.config/ORVI/ORVI.ini", "alice's settings");
+    Old("/home/bob/.config/ORVI/Playlists/Evening.m3u8", "bob's playlist");
+
+    ASSERT_EQ(Run(destination_ + "Uninstall", row.switches, &output), 0) << output;
+
+    EXPECT_FALSE(fs::exists(destination_ + "!Backup"));
+    EXPECT_EQ(fs::exists(destination_), !row.contentGone);
+    for (const char* profile : {"/home/alice/.config/ORVI", "/home/bob/.config/ORVI"})
+      EXPECT_EQ(fs::exists(*this / profile), !row.contentGone) << profile;
+  }
+}
+
 // A portable copy: its files go, its profile stays (the player's data is
 // removed only on request), no registry entry to remove.
 TEST_F(UpdateUninstall, UninstallPortableCopy) {

@@ -28,7 +28,7 @@ TEST(WizardKeyboard, WholeInstallationWithKeysOnly) {
   options.environment = {"LANG=en_US.UTF-8", "LANGUAGE=", "LC_ALL=", "LC_MESSAGES=", "DISPLAY=" + server.Name(),
                          "QT_QPA_PLATFORM=", "XDG_RUNTIME_DIR=" + work.Path(), "ORVI_DEMO_LOG=" + (work / "orvi.log"),
                          "ORVI_SETUP_WIZARD_SCRIPT=dialog:Select Language; page:PageWelcome; page:PageLicense;"
-                         "page:PageReadyToInstall; page:PageFinish"};
+                         "page:PageSetup; page:PageIntegration; page:PageReadyToInstall; page:PageFinish"};
   options.timeoutSeconds = 120;
   RunningProgram setup(sandbox, DemoSetupPath(), {}, options);
 
@@ -40,6 +40,8 @@ TEST(WizardKeyboard, WholeInstallationWithKeysOnly) {
       {"page:PageWelcome", {{kReturn}}},
       // The licence has the focus: Tab to the box, Space ticks it, Enter is Next.
       {"page:PageLicense", {{kTab}, {kSpace}, {kReturn}}},
+      {"page:PageSetup", {{kReturn}}},
+      {"page:PageIntegration", {{kReturn}}},
       {"page:PageReadyToInstall", {{kReturn}}},
       // Finish has the focus; Shift+Tab goes back through the boxes of the
       // programs to start (the release notes, the player), Space unticks

@@ -5,58 +5,11 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <filesystem>
 
-#include "support/e2e.h"
+#include "wizard_run.h"
 
 namespace orvi::test {
 namespace {
-
-namespace fs = std::filesystem;
-using Files = std::vector<std::string>;
-
-// The registry store's entries of installed applications, with the sandbox
-// folder written as <machine>.
-std::string RegistryEntries(const Sandbox& sandbox) {
-  std::string output;
-  EXPECT_EQ(RunInSandbox(sandbox, BuiltProgram("tools/setup-registry/setup-registry"), {}, &output), 0) << output;
-  for (size_t at; (at = output.find(sandbox.Root())) != std::string::npos;)
-    output.replace(at, sandbox.Root().size(), "<machine>");
-  return output;
-}
-
-const char kInstallScript[] =
-    "answer:English; page:PageWelcome; click:bNext; page:PageLicense; click:L1; click:bNext;"
-    "page:PageReadyToInstall; click:bNext; page:PageFinish; click:CB2; click:bNext";
-
-class Wizard : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_TRUE(fs::exists(DemoSetupPath())) << "build the target demo_setup first";
-    sandbox_.AddAccount("alice", 1000, "/home/alice", "/bin/bash", true);
-  }
-
-  // Runs a program of the sandbox with the wizard on the offscreen platform
-  // and the script; English.
-  int Run(const std::string& program, const Files& args, const std::string& script, std::string* output,
-          Files environment = {}) {
-    RunOptions options;
-    options.environment = {"LANG=en_US.UTF-8", "LANGUAGE=", "LC_ALL=", "LC_MESSAGES=", "DISPLAY=",
-                           "QT_QPA_PLATFORM=offscreen", "XDG_RUNTIME_DIR=" + runtime_.Path(),
-                           "ORVI_SETUP_WIZARD_SCRIPT=" + script, "ORVI_DEMO_LOG=" + playerLog_};
-    options.environment.insert(options.environment.end(), environment.begin(), environment.end());
-    options.timeoutSeconds = 120;
-    return RunInSandbox(sandbox_, program, args, output, options);
-  }
-
-  std::string PlayerStarts() const { return fs::exists(playerLog_) ? ReadFileBytes(playerLog_) : ""; }
-
-  TempDir runtime_;
-  TempDir tools_;
-  const std::string playerLog_ = tools_ / "orvi.log";
-  Sandbox sandbox_;
-  const std::string destination_ = sandbox_ / "/opt/ORVI/";
-};
 
 // The whole installation through the wizard, relaunched elevated: the same
 // result as a silent installation, and the ticked program is started by
@@ -113,7 +66,10 @@ TEST_F(Wizard, InteractiveUninstallation) {
   ASSERT_TRUE(fs::exists(destination_ + "ORVI"));
   // The uninstaller runs a copy of itself from the temporary folder, which
   // shows the wizard: the progress page, then its finish page.
-  ASSERT_EQ(Run(destination_ + "Uninstall", {}, "answer:English; page:PageUninstallFinish; click:bNext", &output), 0)
+  ASSERT_EQ(Run(destination_ + "Uninstall", {},
+                "answer:English; page:PageUninstallParams; click:bNext; page:PageUninstallFinish; click:bNext",
+                &output),
+            0)
       << output;
   EXPECT_NE(output.find("wizard script: page:PageUninstallFinish"), std::string::npos) << output;
   EXPECT_FALSE(fs::exists(destination_ + "ORVI"));
@@ -130,7 +86,13 @@ TEST_F(Wizard, UpdateOverAnEarlierInstallation) {
   config.replace(config.find("Version=5300"), 12, "Version=5010");
   WriteFileBytes(destination_ + "ORVI.ini", config);
 
-  ASSERT_EQ(Run(DemoSetupPath(), {}, kInstallScript, &output), 0) << output;
+  // An update: no integration page.
+  ASSERT_EQ(Run(DemoSetupPath(), {},
+                std::string("answer:English;") + kToSetupPage +
+                    "click:bNext; page:PageReadyToInstall; click:bNext; page:PageFinish; click:CB2; click:bNext",
+                &output),
+            0)
+      << output;
   EXPECT_EQ(IniValue(ReadTextFile(destination_ + "ORVI.ini"), "System", "Version"), "5300");
   ASSERT_TRUE(fs::exists(destination_ + "!Backup")) << "the earlier installation was backed up";
   EXPECT_EQ(std::distance(fs::directory_iterator(destination_ + "!Backup"), fs::directory_iterator()), 1);
@@ -142,8 +104,9 @@ TEST_F(Wizard, FailedRunShowsItsErrorsAndStartsNothing) {
   sandbox_.WriteFile("/opt/ORVI", "a file where the destination should be");
   std::string output;
   EXPECT_EQ(Run(DemoSetupPath(), {},
-                "answer:English; page:PageWelcome; click:bNext; click:L1; click:bNext; page:PageReadyToInstall;"
-                "click:bNext; page:PageFinish; expect:L1=The installation did not succeed; click:bNext",
+                std::string("answer:English;") + kToSetupPage +
+                    "click:bNext; page:PageIntegration; click:bNext; page:PageReadyToInstall; click:bNext;"
+                    "page:PageFinish; expect:L1=The installation did not succeed; click:bNext",
                 &output),
             1)
       << output;

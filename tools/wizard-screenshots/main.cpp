@@ -6,13 +6,15 @@
 //
 // Runs the setup's session in a private sandbox, for each theme: an
 // installation through every page (the licence ticked, nothing started at
-// the end), an installation that fails (its finish page shows the errors)
-// and the uninstallation of the first one. Writes one PNG per picture into
-// FOLDER/light-N and FOLDER/dark-N (N the DPI, 96 unless given). The
-// language is the one of CODE ("de"), else English. With --check it also
-// checks on every picture that each text fits its control, lists those that
-// do not and exits with 1 if there is any. Qt's offscreen platform is used
-// unless QT_QPA_PLATFORM names another.
+// the end), the setup page over that installation (an update) and over one
+// that cannot be updated, the add-ons page of a Russian run, an installation
+// that fails (its finish page shows the errors) and the uninstallation of
+// the first one. Writes one PNG per picture into FOLDER/light-N and
+// FOLDER/dark-N (N the DPI, 96 unless given). The language is the one of
+// CODE ("de"), else English. With --check it also checks on every picture
+// that each text fits its control, lists those that do not and exits with 1
+// if there is any. Qt's offscreen platform is used unless QT_QPA_PLATFORM
+// names another.
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
@@ -32,6 +34,7 @@
 #include "setup/core/resources.h"
 #include "setup/core/session.h"
 #include "setup/product/product_info_orvi.h"
+#include "setup/product/ui/product_pages.h"
 #include "setup/ui/color_scheme.h"
 #include "setup/ui/language_dialog.h"
 #include "setup/ui/standard_pages.h"
@@ -91,6 +94,13 @@ QAbstractButton* Button(TWizardForm& form, const char* name) {
   return form.ActivePage()->findChild<QAbstractButton*>(name, Qt::FindDirectChildrenOnly);
 }
 
+// Next, with the licence accepted on its page.
+void Next(TWizardForm& form) {
+  if (QAbstractButton* accept = Button(form, "L1"); accept && dynamic_cast<TSetupPageLicense*>(form.ActivePage()))
+    accept->click();
+  form.NextButton()->click();
+}
+
 // Keeps the event loop going until the condition holds.
 void WaitFor(const std::function<bool()>& condition) {
   while (!condition()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
@@ -124,9 +134,7 @@ void TakeWizard(TCamera& camera, TSetup& session, const QString& prefix) {
   int step = 1;
   while (!dynamic_cast<TSetupPageInstall*>(form.ActivePage())) {
     camera.Take(form, QString("%1%2_%3").arg(prefix).arg(step++).arg(form.ActivePage()->objectName()));
-    if (QAbstractButton* accept = Button(form, "L1"); accept && dynamic_cast<TSetupPageLicense*>(form.ActivePage()))
-      accept->click();
-    form.NextButton()->click();
+    Next(form);
   }
   WaitFor([&] { return session.State() == TSetupState::Finished && !form.isHidden(); });
   camera.Take(form, prefix + form.ActivePage()->objectName());
@@ -134,6 +142,15 @@ void TakeWizard(TCamera& camera, TSetup& session, const QString& prefix) {
   session.Settings().WriteSection("Actions", {});
   for (const char* name : {"CB1", "CB2", "CB3"})
     if (QAbstractButton* box = Button(form, name); box && box->isChecked()) box->click();
+}
+
+// Shows the wizard of the session and takes the page `page`, clicking Next
+// (ticking the licence) until it is shown.
+void TakePage(TCamera& camera, TSetup& session, const QString& page, const QString& name) {
+  TWizardForm form(session);
+  form.show();
+  while (form.ActivePage()->objectName() != page) Next(form);
+  camera.Take(form, name);
 }
 
 // Every picture of one theme, in a machine of its own: the language dialog,
@@ -151,6 +168,34 @@ void TakeTheme(TCamera& camera, const std::string& program, bool dark) {
     camera.Take(dialog, "language_dialog");
     session->Resources().InitializeLanguages(nullptr);
     TakeWizard(camera, *session, "install_");
+  }
+  {
+    // The installation just made is found and can be updated.
+    std::unique_ptr<TSetup> session = OpenSession(program, "");
+    session->Resources().InitializeLanguages(nullptr);
+    TakePage(camera, *session, "PageSetup", "setup_update");
+  }
+  {
+    // A newer version than this setup can update.
+    const QString config = machine.filePath("opt/ORVI/ORVI.ini"), saved = config + ".saved";
+    QFile::rename(config, saved);
+    QFile newer(config);
+    newer.open(QIODevice::WriteOnly);
+    newer.write("[System]\r\nVersion=6000\r\n");
+    newer.close();
+    std::unique_ptr<TSetup> session = OpenSession(program, "");
+    session->Resources().InitializeLanguages(nullptr);
+    TakePage(camera, *session, "PageSetup", "setup_cannot_update");
+    QFile::remove(config);
+    QFile::rename(saved, config);
+  }
+  {
+    const QByteArray language = qgetenv("LANGUAGE");
+    qputenv("LANGUAGE", "ru");
+    std::unique_ptr<TSetup> session = OpenSession(program, "");
+    session->Resources().InitializeLanguages(nullptr);
+    qputenv("LANGUAGE", language);
+    TakePage(camera, *session, "PageAddons", "russian_PageAddons");
   }
   {
     // A file where the destination's parent folder should be.
@@ -221,6 +266,7 @@ int main(int argc, char** argv) {
   UseSkinsOf(options.program);
   RegisterProductORVI();
   RegisterStandardPages();
+  RegisterProductPagesORVI();
 
   int cutOff = 0;
   try {

@@ -202,11 +202,8 @@ int Run(ISetupFrontEnd& frontEnd, TSetupLog& log) {
   TSetup session(params, TSetupResources::OpenProgram(kel::platform::ExecutablePath()), frontEnd.CreateDispatcher(),
                  frontEnd.CreatePrompt());
   frontEnd.SessionCreated(session);
-  if (session.Mode() == TSetupMode::Install && session.RequestedDestPath() != session.DestPath())
-    frontEnd.ShowNotice(kel::kelFormat(
-        "The destination \"%s\" was changed to \"%s\": folder names cannot hold \\ < > * : ? | \" or control "
-        "characters, begin with a space, or end in a space or a dot.",
-        {session.RequestedDestPath(), session.DestPath()}));
+  if (session.Mode() == TSetupMode::Install)
+    if (const std::string notice = session.DestinationChangeNotice(); !notice.empty()) frontEnd.ShowNotice(notice);
 
   if (session.Mode() == TSetupMode::Uninstall) {
     std::string path;

@@ -73,6 +73,9 @@ void TSetup::ReadSwitches(const std::string& params) {
       flags_ |= AUTO;
       if (kel::HasSwitch(params, "SILENT")) flags_ |= SILENT;
     }
+    // The choices of the uninstall options page, for runs without it.
+    if (kel::HasSwitch(params, "REMOVEBACKUPS")) settings_.WriteBool("Common", "RemoveBackups", true);
+    if (kel::HasSwitch(params, "REMOVECONTENT")) settings_.WriteBool("Common", "RemoveContent", true);
     return;
   }
   mode_ = TSetupMode::Install;
@@ -111,10 +114,12 @@ void TSetup::SetFlags(uint8_t value) {
 
 void TSetup::NormalizeFlags() {
   if (!product_->CanUpdate()) flags_ &= ~UPDATE;
-  const TSetupResources& resources = *resources_;
-  if (kel::kelStartsText(resources.ProgramFilesPath, destPath_) ||
-      kel::kelStartsText(resources.ProgramFilesX86Path, destPath_))
-    flags_ &= ~PORTABLE;
+  if (InProgramFiles(destPath_)) flags_ &= ~PORTABLE;
+}
+
+bool TSetup::InProgramFiles(const std::string& path) const {
+  return kel::kelStartsText(resources_->ProgramFilesPath, path) ||
+         kel::kelStartsText(resources_->ProgramFilesX86Path, path);
 }
 
 std::string TSetup::RequestedFolder(const std::string& path) {
@@ -137,6 +142,14 @@ void TSetup::SetDestination(const std::string& path) {
     flags_ &= ~UPDATE;
   if ((flags_ & UPDATE) && product_->IsPortableInstallation()) flags_ |= PORTABLE;
   NormalizeFlags();
+}
+
+std::string TSetup::DestinationChangeNotice() const {
+  if (requestedDestPath_ == destPath_) return {};
+  return kel::kelFormat(
+      "The destination \"%s\" was changed to \"%s\": folder names cannot hold \\ < > * : ? | \" or control "
+      "characters, begin with a space, or end in a space or a dot.",
+      {requestedDestPath_, destPath_});
 }
 
 std::string TSetup::DestinationProblem(const std::string& folder) const {

@@ -70,8 +70,15 @@ class TSetup {
   // DestPath when they changed it ("/opt/Media: ORVI?/" gives the
   // destination "/opt/Media ORVI/"), which the user is told.
   const std::string& RequestedDestPath() const { return requestedDestPath_; }
-  // A relative folder is taken relative to the current folder.
+  // What the user is told when the rules of file names changed the folder
+  // asked for; "" when they did not.
+  std::string DestinationChangeNotice() const;
+  // A relative folder is taken relative to the current folder. An empty
+  // path leaves the session without a destination (Start refuses to run;
+  // the product finds no installation there).
   void SetDestination(const std::string& path);
+  // Whether the folder lies inside one of the program-files folders.
+  bool InProgramFiles(const std::string& path) const;
 
   // Why `folder` (taken as SetDestination takes it) cannot be the
   // destination of an installation: it is a system folder or a user's home

@@ -18,8 +18,9 @@ struct TSwitch {
 };
 
 constexpr TSwitch kSwitches[] = {
-    {"AUTO", true},     {"SILENT", false}, {"PORTABLE", false}, {"UPDATE", false}, {"RUN", false},
-    {"NOBACKUP", false}, {"LOG", true},     {"SKIPUAC", true},   {"PATH", true},
+    {"AUTO", true},      {"SILENT", false},        {"PORTABLE", false},      {"UPDATE", false},
+    {"RUN", false},      {"NOBACKUP", false},      {"REMOVEBACKUPS", false}, {"REMOVECONTENT", false},
+    {"LOG", true},       {"SKIPUAC", true},        {"PATH", true},
 };
 
 // One argument as the command line reads it: a switch can only begin an
@@ -67,7 +68,7 @@ const TSwitch* FindSwitch(std::string_view name) {
   }
   throw EInstallerMysteryError(kel::kelFormat(
       "Unknown argument \"%s\". The switches are /AUTO[=folder], /SILENT, /PORTABLE, /UPDATE, /RUN, /NOBACKUP and "
-      "/LOG[=file]; --help tells what they do.",
+      "/LOG[=file], the uninstaller's also /REMOVEBACKUPS and /REMOVECONTENT; --help tells what they do.",
       {argument}));
 }
 
@@ -99,7 +100,8 @@ bool IsHelpRequest(const std::string& params) {
 std::string SwitchesHelp(const std::string& program) {
   return kel::kelFormat(
       "Usage: %s [/AUTO[=FOLDER]] [/SILENT] [/PORTABLE] [/UPDATE] [/RUN] [/NOBACKUP] [/LOG[=FILE]]\n"
-      "As the uninstaller (Uninstall in the installation folder): Uninstall [/AUTO] [/SILENT] [/LOG[=FILE]]\n"
+      "As the uninstaller (Uninstall in the installation folder):\n"
+      "       Uninstall [/AUTO] [/SILENT] [/REMOVEBACKUPS] [/REMOVECONTENT] [/LOG[=FILE]]\n"
       "\n"
       "  /AUTO[=FOLDER]  unattended: no questions; installs into FOLDER (default: the existing\n"
       "                  installation, else the product's folder below /opt/); uninstalls without asking\n"
@@ -108,6 +110,8 @@ std::string SwitchesHelp(const std::string& program) {
       "  /UPDATE         with /AUTO: insist on updating the installation in FOLDER\n"
       "  /RUN            with /AUTO /UPDATE: start the player after the update\n"
       "  /NOBACKUP       with /AUTO: no backup archive of the earlier installation\n"
+      "  /REMOVEBACKUPS  uninstaller: also remove the backups of earlier versions (done anyway with /AUTO)\n"
+      "  /REMOVECONTENT  uninstaller: also remove the players' data and every user's ORVI settings\n"
       "  /LOG[=FILE]     write a log of the run to FILE (default: a new file in the temporary\n"
       "                  folder, %s-DATE-TIME.log, whose path is shown)\n"
       "  --help, -h, /?  show this text\n"

@@ -13,9 +13,9 @@ namespace setup {
 // parameter text of GetCommandLineParams) that the program does not read,
 // with the form it takes. Accepted are, ignoring case:
 //   - the switches AUTO (with a folder as its value), SILENT, PORTABLE,
-//     UPDATE, RUN, NOBACKUP and LOG (with a file as its value), and the
-//     switches the program gives its own copies, SKIPUAC and PATH (with
-//     values);
+//     UPDATE, RUN, NOBACKUP and LOG (with a file as its value), the
+//     uninstaller's REMOVEBACKUPS and REMOVECONTENT, and the switches the
+//     program gives its own copies, SKIPUAC and PATH (with values);
 //   - words after AUTO, LOG, SKIPUAC or PATH written without "=", which the
 //     command line gives that switch as its value ("/AUTO My Folder").
 // Refused are other switches ("/opt/X"), values of switches that take none

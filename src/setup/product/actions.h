@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "kel/base/string_list.h"
@@ -159,6 +160,11 @@ class TSetupActionConfig : public TSetupAction {
  public:
   void Execute() override;
 };
+
+// The value of the first "name=value" line of the add-on description
+// ("addons.ini") whose name equals the key (ignoring case); "" when there is
+// none.
+std::string AddonsValue(const kel::TKELStringList& addons, std::string_view key);
 
 // Starts the add-on installer carried in the setup package.
 class TSetupActionAddonsInstall : public TSetupAction {

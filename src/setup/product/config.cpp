@@ -39,17 +39,6 @@ std::string NewGuid() {
   return text + "}";
 }
 
-// The value of the first "name=value" line whose name equals the key
-// (ignoring case); "" when there is none.
-std::string ValueOf(const kel::TKELStringList& lines, std::string_view key) {
-  for (const auto& line : lines.Items()) {
-    const size_t split = line.text.find('=');
-    if (split != std::string::npos && kel::kelSameText(std::string_view(line.text).substr(0, split), key))
-      return line.text.substr(split + 1);
-  }
-  return {};
-}
-
 struct TAddonOptions {
   bool Viewer;
   bool Extensions;
@@ -62,6 +51,15 @@ TAddonOptions ReadAddonOptions(const kel::TKELIniFile& settings) {
 }
 
 }  // namespace
+
+std::string AddonsValue(const kel::TKELStringList& addons, std::string_view key) {
+  for (const auto& line : addons.Items()) {
+    const size_t split = line.text.find('=');
+    if (split != std::string::npos && kel::kelSameText(std::string_view(line.text).substr(0, split), key))
+      return line.text.substr(split + 1);
+  }
+  return {};
+}
 
 // --- Configuration ------------------------------------------------------------
 
@@ -88,7 +86,7 @@ void TSetupActionAddonsInstall::Execute() {
   if (!options.Viewer && !options.Extensions && !options.Shortcuts) return;
 
   const kel::TKELStringList addons = Resources().GetStringList("addons.ini");
-  const std::string name = ValueOf(addons, "P4");
+  const std::string name = AddonsValue(addons, "P4");
   // The package file first: a missing one fails before anything is written.
   std::unique_ptr<kel::TKELStream> source = Resources().GetFile(name);
   // Only the file-name part names the copy, so that it stays in the folder.
@@ -104,11 +102,11 @@ void TSetupActionAddonsInstall::Execute() {
   kel::platform::SetExecutable(installer, true);
 
   std::string parameters;
-  if (!options.Extensions) parameters += ValueOf(addons, "P1") + " ";
-  if (options.Viewer) parameters += ValueOf(addons, "P2") + " ";
-  if (options.Shortcuts) parameters += ValueOf(addons, "P3") + " ";
+  if (!options.Extensions) parameters += AddonsValue(addons, "P1") + " ";
+  if (options.Viewer) parameters += AddonsValue(addons, "P2") + " ";
+  if (options.Shortcuts) parameters += AddonsValue(addons, "P3") + " ";
   // Started without waiting; whether it starts is not checked.
-  const std::string commandLine = kel::kelFormat(ValueOf(addons, "CL"), {parameters});
+  const std::string commandLine = kel::kelFormat(AddonsValue(addons, "CL"), {parameters});
   Session().Log().Write("Starting the add-on installer: " + installer + " " + commandLine);
   kel::kelShellExecute(installer, commandLine);
 }

@@ -34,10 +34,13 @@ void TProductInfoORVI::LoadInstalledInfo() {
   TSetup& session = TSetup::Instance();
   const std::string& destination = session.DestPath();
   std::string file;
-  if (kel::kelFileExists(destination + "ORVI.ini"))
-    file = destination + "ORVI.ini";
-  else if (kel::kelFileExists(destination + "ORVI3.ini"))
-    file = destination + "ORVI3.ini";
+  // No destination has no installation (never a file of the current folder).
+  if (!destination.empty()) {
+    if (kel::kelFileExists(destination + "ORVI.ini"))
+      file = destination + "ORVI.ini";
+    else if (kel::kelFileExists(destination + "ORVI3.ini"))
+      file = destination + "ORVI3.ini";
+  }
   installedConfig_.LoadFromFile(file);
   session.Settings().WriteSection("Integration", installedConfig_.ReadSection("Integration"));
 }

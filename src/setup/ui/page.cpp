@@ -165,6 +165,8 @@ void TSetupPage::resizeEvent(QResizeEvent* event) {
 }
 
 void TSetupPage::LayOutAligned() {
+  // Controls freed meanwhile (a message the page no longer shows) are gone.
+  std::erase_if(aligned_, [](const TAligned& item) { return item.control.isNull(); });
   QRect space = rect();
   const auto scaled = [&](const QMargins& m) {
     return QMargins(Scale(m.left()), Scale(m.top()), Scale(m.right()), Scale(m.bottom()));

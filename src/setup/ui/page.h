@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QMargins>
+#include <QPointer>
 #include <QRect>
 #include <QString>
 #include <QWidget>
@@ -125,7 +126,8 @@ class TSetupPage : public TSetupCustomPage {
   // Aligns a control within the page whenever the page is laid out, with
   // margins designed at 96 DPI: bottom-aligned controls keep their height
   // and are stacked from the bottom up in the order aligned; the client
-  // control fills what they leave. Margins of neighbours add up.
+  // control fills what they leave. Margins of neighbours add up. A control
+  // that is freed leaves the alignment.
   enum class TAlign { Bottom, Client };
   void AlignControl(QWidget* control, TAlign align, const QMargins& margins);
   // Places the aligned controls again (after a control changed its height).
@@ -138,7 +140,7 @@ class TSetupPage : public TSetupCustomPage {
   void Place(QWidget* control, const QRect& bounds, const QString& name);
 
   struct TAligned {
-    QWidget* control;
+    QPointer<QWidget> control;
     TAlign align;
     QMargins margins;
   };

@@ -107,6 +107,7 @@ void TSetupPageLicense::showEvent(QShowEvent* event) {
 void TSetupPageReadyToInstall::CreateControls() {
   TSetupPage::CreateControls();
   viewer_ = NewViewer(this);
+  viewer_->setObjectName("Summary");
   UpdateColors();
   viewer_->setEnabled(false);
   AlignControl(viewer_, TAlign::Client, QMargins(28, 22, 28, 22));

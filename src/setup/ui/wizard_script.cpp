@@ -3,12 +3,15 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QLabel>
+#include <QLineEdit>
+#include <QTextDocument>
 #include <algorithm>
 #include <cstdlib>
 #include <iostream>
 
 #include "kel/platform/sandbox.h"
 #include "kel/ui/dialog_answers.h"
+#include "kel/ui/rich_viewer.h"
 #include "setup/ui/wizard_form.h"
 
 namespace setup {
@@ -24,22 +27,32 @@ TWizardForm* Wizard() {
   return nullptr;
 }
 
-// The enabled, visible button named `name` on the shown page, else on the
+// The enabled, visible button named `name` on the shown page (also one
+// inside a control of the page, such as an edit field's button), else on the
 // window itself.
 QAbstractButton* ClickableButton(TWizardForm& form, const QString& name) {
-  const auto clickable = [&](QWidget* parent) -> QAbstractButton* {
+  const auto clickable = [&](QWidget* parent, Qt::FindChildOptions options) -> QAbstractButton* {
     if (!parent) return nullptr;
-    for (QAbstractButton* button : parent->findChildren<QAbstractButton*>(name, Qt::FindDirectChildrenOnly))
+    for (QAbstractButton* button : parent->findChildren<QAbstractButton*>(name, options))
       if (button->isVisible() && button->isEnabled()) return button;
     return nullptr;
   };
-  if (QAbstractButton* button = clickable(form.ActivePage())) return button;
-  return clickable(&form);
+  if (QAbstractButton* button = clickable(form.ActivePage(), Qt::FindChildrenRecursively)) return button;
+  return clickable(&form, Qt::FindDirectChildrenOnly);
+}
+
+// The visible control `name` of the shown page; nullptr when there is none.
+QWidget* ShownControl(TWizardForm& form, const QString& name) {
+  QWidget* control = form.ActivePage() ? form.ActivePage()->findChild<QWidget*>(name) : nullptr;
+  return control && control->isVisible() ? control : nullptr;
 }
 
 QString TextOf(const QWidget& control) {
   if (const auto* label = qobject_cast<const QLabel*>(&control)) return label->text();
   if (const auto* button = qobject_cast<const QAbstractButton*>(&control)) return button->text();
+  if (const auto* edit = qobject_cast<const QLineEdit*>(&control)) return edit->text();
+  if (const auto* viewer = qobject_cast<const kel::TKELRichViewer*>(&control))
+    return viewer->Document().toPlainText();
   return {};
 }
 
@@ -110,10 +123,23 @@ bool TWizardScript::TryStep(const std::string& step) {
   if (!form || dialog) return false;
   if (verb == "page")
     return form->ActivePage() && form->ActivePage()->objectName() == argument && form->isActiveWindow();
+  const qsizetype equals = argument.indexOf(QLatin1Char('='));
   if (verb == "expect") {
-    const qsizetype equals = argument.indexOf(QLatin1Char('='));
-    const QWidget* control = form->ActivePage() ? form->ActivePage()->findChild<QWidget*>(argument.left(equals)) : nullptr;
-    return control && control->isVisible() && TextOf(*control) == argument.mid(equals + 1);
+    const QWidget* control = ShownControl(*form, argument.left(equals));
+    return control && TextOf(*control) == argument.mid(equals + 1);
+  }
+  if (verb == "contains") {
+    const QWidget* control = ShownControl(*form, argument.left(equals));
+    return control && TextOf(*control).contains(argument.mid(equals + 1));
+  }
+  if (verb == "type") {
+    auto* edit = qobject_cast<QLineEdit*>(ShownControl(*form, argument.left(equals)));
+    if (!edit || !edit->isEnabled()) return false;
+    // As typed over the whole text: the field tells of the edit.
+    edit->setFocus();
+    edit->selectAll();
+    edit->insert(argument.mid(equals + 1));
+    return true;
   }
   if (verb == "click") {
     QAbstractButton* button = ClickableButton(*form, argument);

@@ -4,16 +4,21 @@
 //
 //   answer:X         the next dialog is answered X (a message box button:
 //                    OK, Cancel, Abort, Retry, Ignore; the language dialog:
-//                    a language's display name)
+//                    a language's display name; the folder browser: a
+//                    folder of the machine, or Cancel)
 //   dialog:TITLE     waits until a dialog with that title is up and has the
 //                    keyboard focus
 //   page:NAME        waits until the page NAME is shown ("PageLicense") and
 //                    the wizard has the keyboard focus
 //   click:NAME       waits until the button or box NAME of the shown page
-//                    or of the window ("bNext", "L1", "CB2") can be
-//                    clicked, and clicks it
-//   expect:NAME=TEXT waits until the label, button or box NAME of the shown
-//                    page shows TEXT
+//                    or of the window ("bNext", "L1", "CB2", "Browse") can
+//                    be clicked, and clicks it
+//   expect:NAME=TEXT waits until the label, button, box, edit field or
+//                    viewer NAME of the shown page shows TEXT
+//   contains:NAME=TEXT
+//                    the same, for a text that holds TEXT
+//   type:NAME=TEXT   waits until the edit field NAME of the shown page can
+//                    be typed in, and replaces its text by TEXT as typed
 //   close            the window's Close command (title bar, Escape)
 //
 // A script with answer steps answers every dialog: those it has no answer

@@ -30,6 +30,7 @@ TEST(CheckCommandLine, AcceptsTheSwitchesOfTheProgramAndItsCopies) {
       {"/AUTO", "/SILENT", "/LOG"},
       {"/LOG=/var/log/orvi setup.log", "/AUTO"},
       {"/AUTO", "/LOG", "my", "run.log"},
+      {"/AUTO", "/SILENT", "/RemoveBackups", "-REMOVECONTENT"},
   };
   for (const auto& arguments : accepted) EXPECT_NO_THROW(CheckCommandLine(Params(arguments))) << Params(arguments);
 }
@@ -49,6 +50,7 @@ TEST(CheckCommandLine, RefusesWhatItWouldIgnore) {
       {{"/SILNET", "/AUTO"}, "\"/SILNET\"", "/AUTO[=folder], /SILENT,"},
       {{"/AUTO", "-x"}, "\"-x\"", "/AUTO[=folder], /SILENT,"},
       {{"/AUTO", "/SILENT=no"}, "\"/SILENT=no\"", "/AUTO[=folder], /SILENT,"},
+      {{"/AUTO", "/REMOVECONTENT=1"}, "\"/REMOVECONTENT=1\"", "/REMOVEBACKUPS and /REMOVECONTENT"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(Params(row.arguments));
