@@ -330,9 +330,7 @@ void TWizardForm::ShowNotices() {
   // told once, before the last page.
   const kel::TKELStringList notices = session_.Notices();
   if (notices.IsEmpty()) return;
-  std::string text;
-  for (const auto& notice : notices.Items()) text += (text.empty() ? "" : "\n") + notice.text;
-  kel::kelMessageBox(this, {windowTitle().toStdString(), text, kel::TKELMessageIcon::Warning,
+  kel::kelMessageBox(this, {windowTitle().toStdString(), notices.Join("\n"), kel::TKELMessageIcon::Warning,
                             {kel::TKELMessageButton::Ok}, kel::TKELMessageButton::Ok});
 }
 
