@@ -65,26 +65,32 @@ TEST(DesktopColorScheme, PortalValueAtStartAndItsChanges) {
   }
 }
 
-TEST(DesktopColorScheme, WithoutPortalGnomesSettingDecides) {
+TEST(DesktopColorScheme, WithoutPortalGnomesSettingDecidesOnGnome) {
   SessionBus bus;
   const struct {
     const char* address;
+    const char* desktop;
     const char* gnome;
     bool dark;
   } rows[] = {
-      {"unix:path=/nonexistent/bus", "'prefer-dark'", true},
-      {"unix:path=/nonexistent/bus", "'default'", false},
-      {nullptr, "'prefer-dark'", true},  // no bus at all
-      {bus.Address().c_str(), "'prefer-dark'", true},  // a bus without a portal
-      {bus.Address().c_str(), "No such schema", false},
+      {"unix:path=/nonexistent/bus", "GNOME", "'prefer-dark'", true},
+      {"unix:path=/nonexistent/bus", "GNOME", "'default'", false},
+      {nullptr, "ubuntu:GNOME", "'prefer-dark'", true},  // no bus at all
+      {bus.Address().c_str(), "GNOME", "'prefer-dark'", true},  // a bus without a portal
+      {bus.Address().c_str(), "GNOME", "No such schema", false},
+      // Another desktop, or none named: GNOME's setting is not asked.
+      {"unix:path=/nonexistent/bus", "KDE", "'prefer-dark'", false},
+      {"unix:path=/nonexistent/bus", nullptr, "'prefer-dark'", false},
   };
   ScopedEnv runtime("XDG_RUNTIME_DIR", nullptr);
   for (const auto& row : rows) {
     if (row.address && !*row.address) continue;  // dbus-daemon is missing
     ScopedEnv address("DBUS_SESSION_BUS_ADDRESS", row.address);
+    ScopedEnv desktop("XDG_CURRENT_DESKTOP", row.desktop);
     GSettingsStandIn gnome(row.gnome);
     kel::platform::DesktopColorScheme scheme;
-    EXPECT_EQ(scheme.PrefersDark(), row.dark) << (row.address ? row.address : "no bus") << " " << row.gnome;
+    EXPECT_EQ(scheme.PrefersDark(), row.dark) << (row.address ? row.address : "no bus") << " "
+                                               << (row.desktop ? row.desktop : "no desktop") << " " << row.gnome;
     EXPECT_EQ(scheme.ChangeDescriptor(), -1) << "changes are followed through the portal only";
     EXPECT_FALSE(scheme.ProcessChanges());
   }

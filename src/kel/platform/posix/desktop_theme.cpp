@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <optional>
 #include <string>
 
@@ -64,8 +65,17 @@ std::optional<uint32_t> ReadNumber(DBusMessageIter* iter) {
   return std::nullopt;
 }
 
-// GNOME's own setting, for desktops without a portal.
+// Whether the session's desktop is GNOME or one built on it
+// (XDG_CURRENT_DESKTOP "GNOME", "ubuntu:GNOME", ...): only there does its
+// setting mean anything, and asking gsettings costs a program start.
+bool OnGnomeDesktop() {
+  const char* desktops = std::getenv("XDG_CURRENT_DESKTOP");
+  return desktops && ::strcasestr(desktops, "gnome") != nullptr;
+}
+
+// GNOME's own setting, for GNOME desktops without a portal.
 bool GnomePrefersDark() {
+  if (!OnGnomeDesktop()) return false;
   FILE* pipe = ::popen("gsettings get org.gnome.desktop.interface color-scheme 2>/dev/null", "r");
   if (!pipe) return false;
   char buffer[64] = {};
